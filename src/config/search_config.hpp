@@ -1,0 +1,50 @@
+// SearchConfig: every setting of one searcher. Read-only during a search;
+// per-call changes are made on private copies.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <variant>
+#include <vector>
+
+#include "ops/operator.hpp"
+
+namespace tov {
+
+// Loss selector. It is carried for callers but consulted by no operation: the
+// objective of every search is mean squared error plus the elastic-net term.
+struct LossDefault {};
+struct LossAlternative1 {};
+struct LossAlternative2 {};
+struct LossAlternative3 {};
+using LossFunction = std::function<double(std::span<const double>, std::span<const double>)>;
+struct CustomLoss {
+  std::shared_ptr<const LossFunction> function;  // may be called from several threads
+};
+using Loss = std::variant<LossDefault, LossAlternative1, LossAlternative2, LossAlternative3,
+                          CustomLoss>;
+
+// Hardware threads available to this process (CPU affinity respected); this
+// starts the process-wide worker pool when it is not yet running.
+std::uint64_t default_worker_threads();
+
+struct SearchConfig {
+  Loss loss{};
+  std::vector<std::shared_ptr<const Operator>> operators;  // carried, not used
+  std::uint64_t max_complexity = 10;
+  double early_exit_tolerance = 1e-10;
+  std::uint64_t reserved_a = 512;
+  std::uint64_t worker_threads = default_worker_threads();
+  std::uint64_t reserved_b = 300000;
+  std::uint64_t beam_width = 1000;
+  double complexity_penalty = 0.1;
+  double alpha = 0.0;
+  double l1_ratio = 0.5;
+  bool exhaustive = false;
+  bool reserved_flag = true;
+  bool refine_params = true;
+};
+
+}  // namespace tov

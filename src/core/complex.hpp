@@ -1,0 +1,15 @@
+// Complex value of the numeric core: a plain pair of IEEE doubles.
+//
+// All evaluation is complex. The arithmetic on these values is spelled out
+// operator by operator in ops/kernels.hpp; nothing relies on std::complex,
+// whose multiplication and division may take library-specific paths.
+#pragma once
+
+namespace tov {
+
+struct Complex {
+  double re = 0.0;
+  double im = 0.0;
+};
+
+}  // namespace tov

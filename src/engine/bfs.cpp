@@ -1,0 +1,390 @@
+#include "engine/bfs.hpp"
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <unordered_set>
+#include <utility>
+
+#include "core/signature.hpp"
+#include "engine/beam.hpp"
+#include "engine/console.hpp"
+#include "engine/expansion.hpp"
+#include "engine/optimizer.hpp"
+#include "engine/pareto.hpp"
+#include "engine/scoring.hpp"
+#include "engine/worker_pool.hpp"
+#include "ops/kernels.hpp"
+
+namespace tov {
+
+namespace {
+
+constexpr std::size_t kSearchIterations = 10;
+// Candidates are fingerprinted and deduplicated in blocks of this many, so
+// the fingerprints of a whole level never exist at once.
+constexpr std::size_t kBlockSize = std::size_t{1} << 18;
+constexpr std::size_t kSeenShards = 64;
+
+// The set of fingerprints seen so far in one search. Insertion is
+// deterministic: within a block, candidates are split into shards by hash
+// and each shard inserts its candidates in candidate order, so of two
+// equivalent candidates the earlier one always wins, whatever the threads.
+class SeenSet {
+ public:
+  explicit SeenSet(std::uint64_t key) : hash_{key} {
+    for (auto& shard : shards_) shard = Shard(16, hash_);
+  }
+
+  std::size_t shard_of(const Fingerprint& fp) const { return (hash_(fp) >> 7) % kSeenShards; }
+
+  // Only one thread may insert into a given shard at a time.
+  bool insert(std::size_t shard, const Fingerprint& fp) { return shards_[shard].insert(fp).second; }
+
+ private:
+  using Shard = std::unordered_set<Fingerprint, FingerprintHash>;
+  FingerprintHash hash_;
+  std::array<Shard, kSeenShards> shards_;
+};
+
+std::uint64_t random_key() {
+  std::random_device device;
+  return (std::uint64_t{device()} << 32) ^ device();
+}
+
+struct Scored {
+  CandidateRef ref;
+  double score;
+};
+
+struct SearchState {
+  const SearchConfig& config;
+  const SearchControl& control;
+  WorkerPool& pool;
+  std::FILE* out;
+  std::shared_ptr<const OperatorRegistry> registry;
+  std::vector<std::vector<Complex>> samples;
+  std::vector<double> targets;
+  SeenSet seen;
+  std::shared_ptr<ParetoFront> front;
+  Levels levels;
+
+  bool interrupted() const { return control.interrupted && control.interrupted(); }
+  OperatorList ops() const { return registry->ops(); }
+};
+
+// Values of an expression at every sample and at the fingerprint points.
+void fill_cached_values(LevelEntry& entry, const SearchState& state) {
+  const Expression& e = entry.expression;
+  std::vector<Complex> stack;
+  stack.reserve(e.complexity);
+  entry.values.resize(state.samples.size());
+  for (std::size_t i = 0; i < state.samples.size(); ++i) {
+    stack.clear();
+    const auto v = eval_internal(e.tokens, state.samples[i], {}, state.ops(), stack);
+    if (v) {
+      entry.values[i] = *v;
+    } else {
+      if (entry.invalid.empty()) entry.invalid.assign(state.samples.size(), 0);
+      entry.invalid[i] = 1;
+    }
+  }
+  std::vector<Complex> inputs(e.var_count);
+  for (std::size_t p = 0; p < kFingerprintPoints; ++p) {
+    for (std::size_t j = 0; j < inputs.size(); ++j) inputs[j] = fingerprint_input(p, j);
+    stack.clear();
+    const auto v = eval_internal(e.tokens, inputs, {}, state.ops(), stack);
+    entry.fp_values[p] = v.value_or(Complex{});
+  }
+}
+
+LevelEntry make_entry(Expression expression, const SearchState& state) {
+  LevelEntry entry;
+  entry.key = structure_key(expression);
+  entry.expression = std::move(expression);
+  fill_cached_values(entry, state);
+  return entry;
+}
+
+// Fingerprint of a candidate from its operands' cached values: one operator
+// call per point, exactly what evaluating the whole expression gives.
+std::optional<Fingerprint> fast_fingerprint(const CandidateRef& ref, const Levels& levels) {
+  const LevelEntry& left = levels[ref.left_level][ref.left];
+  const LevelEntry* right = ref.right_level ? &levels[ref.right_level][ref.right] : nullptr;
+  std::array<Complex, kFingerprintPoints> values;
+  for (std::size_t p = 0; p < kFingerprintPoints; ++p) {
+    const Complex args[2] = {left.fp_values[p], right ? right->fp_values[p] : Complex{}};
+    const auto v = kernels::apply_builtin(ref.op, args);
+    if (!v || !within_limits(*v)) return std::nullopt;
+    values[p] = *v;
+  }
+  return fingerprint_from_values(values);
+}
+
+// Raw error of a candidate from its operands' cached sample values.
+double fast_raw_error(const CandidateRef& ref, const SearchState& state) {
+  const LevelEntry& left = state.levels[ref.left_level][ref.left];
+  const LevelEntry* right = ref.right_level ? &state.levels[ref.right_level][ref.right] : nullptr;
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  double sse = 0.0;
+  const std::size_t n = state.samples.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!left.invalid.empty() && left.invalid[i]) return kInf;
+    if (right && !right->invalid.empty() && right->invalid[i]) return kInf;
+    const Complex args[2] = {left.values[i], right ? right->values[i] : Complex{}};
+    const auto v = kernels::apply_builtin(ref.op, args);
+    if (!v || !within_limits(*v)) return kInf;
+    const double d = v->re - state.targets[i];
+    sse += d * d;
+  }
+  const double mse = sse / static_cast<double>(state.targets.size());
+  double l1 = 0.0;
+  double l2 = 0.0;
+  const auto add_penalty_terms = [&](const Expression& e) {
+    for (const Token& t : e.tokens) {
+      if (t.kind != TokenKind::Real && t.kind != TokenKind::Param) continue;
+      const double v = t.value.re;
+      l1 += std::fabs(v);
+      l2 += v * v;
+    }
+  };
+  add_penalty_terms(left.expression);
+  if (right) add_penalty_terms(right->expression);
+  return mse + elastic_net_penalty(state.config.alpha, state.config.l1_ratio, l1, l2);
+}
+
+// The candidate as evaluation leaves it: refined when that lowered its error.
+// Refinement is deterministic, so rebuilding a candidate this way gives the
+// very expression that was scored.
+struct Evaluated {
+  Expression expression;
+  double error;
+};
+
+Evaluated evaluate(const CandidateRef& ref, const SearchState& state, bool need_expression) {
+  const bool refine = state.config.refine_params;
+  const bool plain = state.control.reference_evaluator;
+  std::optional<Expression> expression;
+  const auto built = [&]() -> Expression& {
+    if (!expression) expression = materialize(ref, state.levels, state.registry->metas());
+    return *expression;
+  };
+  double error = plain ? compute_raw_error(built(), state.samples, state.targets, state.ops(),
+                                           state.config.alpha, state.config.l1_ratio)
+                       : fast_raw_error(ref, state);
+  const std::uint8_t params = state.levels[ref.left_level][ref.left].expression.param_count +
+                              (ref.right_level ? state.levels[ref.right_level][ref.right]
+                                                     .expression.param_count
+                                               : 0);
+  if (refine && params != 0) {
+    Refined refined = refine_constants(built(), state.samples, state.targets, state.ops(),
+                                       kSearchIterations, state.config.alpha,
+                                       state.config.l1_ratio);
+    if (refined.error < error) {
+      error = refined.error;
+      expression = std::move(refined.expression);
+    }
+  }
+  if (need_expression) built();
+  return {expression ? std::move(*expression) : Expression{}, error};
+}
+
+// Generates the level's candidates that are new in `seen`, in candidate order.
+std::optional<std::vector<CandidateRef>> generate(std::size_t level, SearchState& state) {
+  const auto unary = state.registry->ids_by_arity(1);
+  const auto binary = state.registry->ids_by_arity(2);
+  const auto metas = state.registry->metas();
+  std::vector<CandidateRef> kept;
+  std::vector<CandidateRef> block;
+  block.reserve(kBlockSize);
+  std::vector<std::optional<Fingerprint>> fps;
+  std::vector<std::uint8_t> fresh;
+  const auto poll = [&] { return state.interrupted(); };
+
+  const auto flush = [&]() -> bool {
+    const bool plain = state.control.reference_evaluator;
+    const bool done = parallel_map(
+        state.pool, block.size(),
+        [&](std::size_t i) -> std::optional<Fingerprint> {
+          if (plain) return fingerprint(materialize(block[i], state.levels, metas), state.ops());
+          return fast_fingerprint(block[i], state.levels);
+        },
+        fps, poll);
+    if (!done) return false;
+    std::array<std::vector<std::uint32_t>, kSeenShards> by_shard;
+    for (std::uint32_t i = 0; i < block.size(); ++i)
+      if (fps[i]) by_shard[state.seen.shard_of(*fps[i])].push_back(i);
+    fresh.assign(block.size(), 0);
+    const bool inserted = state.pool.run(
+        kSeenShards,
+        [&](std::size_t shard) {
+          for (const std::uint32_t i : by_shard[shard])
+            if (state.seen.insert(shard, *fps[i])) fresh[i] = 1;
+        },
+        poll);
+    if (!inserted) return false;
+    for (std::size_t i = 0; i < block.size(); ++i)
+      if (fresh[i]) kept.push_back(block[i]);
+    block.clear();
+    return true;
+  };
+
+  bool ok = true;
+  enumerate_candidates(level, state.levels, unary, binary, metas, [&](const CandidateRef& ref) {
+    if (!ok) return;
+    block.push_back(ref);
+    if (block.size() == kBlockSize) ok = flush();
+  });
+  if (ok && !block.empty()) ok = flush();
+  if (!ok) return std::nullopt;
+  return kept;
+}
+
+// Seeds level 1 with the parameter "C" and one leaf per variable.
+void seed(SearchState& state, std::size_t variables) {
+  const auto offer = [&](Expression leaf, bool is_param) {
+    const auto fp = fingerprint(leaf, state.ops());
+    if (!fp || !state.seen.insert(state.seen.shard_of(*fp), *fp)) return;
+    if (is_param) {
+      score_and_update(*state.front, leaf, state.samples, state.targets, state.ops(),
+                       state.config.alpha, state.config.l1_ratio);
+    } else {
+      const double error = compute_raw_error(leaf, state.samples, state.targets, state.ops(),
+                                             state.config.alpha, state.config.l1_ratio);
+      if (std::isfinite(error)) update_pareto(*state.front, leaf, error);
+    }
+    state.levels[1].push_back(make_entry(std::move(leaf), state));
+  };
+  offer(make_param_leaf(), true);
+  for (std::size_t j = 0; j < variables; ++j) offer(make_var_leaf(static_cast<std::uint8_t>(j)), false);
+}
+
+std::string decimal(std::uint64_t value) { return std::to_string(value); }
+
+// Runs one level; false when interrupted.
+bool run_level(std::size_t level, SearchState& state) {
+  const auto level_start = std::chrono::steady_clock::now();
+  const auto poll = [&] { return state.interrupted(); };
+
+  auto candidates = generate(level, state);
+  if (!candidates) return false;
+
+  LevelProgress progress(state.out, level, candidates->size());
+  std::vector<std::optional<Scored>> evaluated;
+  const double penalty = state.config.complexity_penalty;
+  const bool done = parallel_map(
+      state.pool, candidates->size(),
+      [&](std::size_t i) -> std::optional<Scored> {
+        progress.step();
+        const CandidateRef& ref = (*candidates)[i];
+        const double error = evaluate(ref, state, false).error;
+        if (!std::isfinite(error)) return std::nullopt;
+        return Scored{ref, candidate_score(error, level, penalty)};
+      },
+      evaluated, poll);
+  if (!done) return false;
+  if (!candidates->empty()) write_line(state.out, "\n");
+  candidates.reset();
+
+  std::vector<Scored> scored;
+  for (auto& s : evaluated)
+    if (s) scored.push_back(*s);
+  evaluated = {};
+
+  // Feeding every candidate in order with a strict "<" leaves the first of
+  // the lowest values stored, so only that one needs building.
+  const double factor = complexity_factor(penalty, level);
+  std::optional<std::size_t> best;
+  for (std::size_t i = 0; i < scored.size(); ++i) {
+    const double value = scored[i].score / factor;
+    if (best ? value < scored[*best].score / factor : state.front->improves(level, value))
+      best = i;
+  }
+  if (best) {
+    Evaluated e = evaluate(scored[*best].ref, state, true);
+    update_pareto(*state.front, e.expression, scored[*best].score / factor);
+  }
+
+  std::vector<double> scores(scored.size());
+  for (std::size_t i = 0; i < scored.size(); ++i) scores[i] = scored[i].score;
+  const auto picked = select_beam_indices(scores, state.config.beam_width, [&](std::size_t i) {
+    return candidate_key(scored[i].ref, state.levels);
+  });
+  std::vector<LevelEntry> retained;
+  if (!parallel_map(
+          state.pool, picked.size(),
+          [&](std::size_t i) {
+            return make_entry(evaluate(scored[picked[i]].ref, state, true).expression, state);
+          },
+          retained, poll))
+    return false;
+  state.levels[level] = std::move(retained);
+
+  const auto elapsed = std::chrono::steady_clock::now() - level_start;
+  write_line(state.out, "[TOV-SR]   -> Level " + decimal(level) + " processed in " +
+                            format_duration(elapsed) + ". Retaining top " +
+                            decimal(state.levels[level].size()) + " candidates.\n");
+  return true;
+}
+
+}  // namespace
+
+Outcome<std::vector<SearchResult>> run_bfs(std::span<const std::vector<double>> rows,
+                                           std::span<const double> targets,
+                                           const SearchConfig& config,
+                                           const SearchControl& control) {
+  if (rows.size() != targets.size() || rows.empty())
+    return SearchError{InvalidInput{"Inputs and target vector must be non-empty and equal length."}};
+  const std::size_t variables = rows.front().size();
+  if (variables > 255)
+    return SearchError{InvalidInput{"Too many input variables: " + std::to_string(variables) +
+                                    " given, at most 255 are supported."}};
+
+  SearchState state{config,
+                    control,
+                    control.pool ? *control.pool : WorkerPool::process_pool(),
+                    control.out ? control.out : stdout,
+                    std::make_shared<const OperatorRegistry>(OperatorRegistry::with_builtins()),
+                    {},
+                    std::vector<double>(targets.begin(), targets.end()),
+                    SeenSet(random_key()),
+                    std::make_shared<ParetoFront>(),
+                    {}};
+  state.samples.reserve(rows.size());
+  for (const auto& row : rows) {
+    std::vector<Complex> converted;
+    converted.reserve(row.size());
+    for (const double x : row) converted.push_back(Complex{x, 0.0});
+    state.samples.push_back(std::move(converted));
+  }
+  const auto interrupted = [] { return Outcome<std::vector<SearchResult>>(SearchError{Interrupted{}}); };
+
+  // No formula has zero tokens.
+  if (config.max_complexity == 0)
+    return finalize_result(state.front, state.registry, config, state.samples, state.targets);
+
+  // Levels grow as the search reaches them; slot 0 stays empty.
+  state.levels.resize(2);
+  seed(state, variables);
+
+  if (!check_early_exit(*state.front, config.exhaustive, config.early_exit_tolerance)) {
+    write_line(state.out, "[TOV-SR] Started search space exploration. Level 1 seeded with " +
+                              decimal(state.levels[1].size()) +
+                              " primary nodes.\n");
+    for (std::uint64_t level = 2; level <= config.max_complexity; ++level) {
+      if (state.interrupted()) return interrupted();
+      state.levels.emplace_back();
+      if (!run_level(level, state)) return interrupted();
+      if (check_early_exit(*state.front, config.exhaustive, config.early_exit_tolerance)) break;
+    }
+  }
+  if (state.interrupted()) return interrupted();
+  return finalize_result(state.front, state.registry, config, state.samples, state.targets);
+}
+
+}  // namespace tov

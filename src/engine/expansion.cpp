@@ -1,0 +1,29 @@
+#include "engine/expansion.hpp"
+
+#include <charconv>
+
+namespace tov {
+
+Expression materialize(const CandidateRef& ref, const Levels& levels,
+                       std::span<const OperatorMeta> metas) {
+  const Expression& left = levels[ref.left_level][ref.left].expression;
+  if (ref.right_level == 0) return make_unary(ref.op, metas[ref.op].name, left);
+  return make_binary(ref.op, metas[ref.op].name, left,
+                     levels[ref.right_level][ref.right].expression);
+}
+
+std::string candidate_key(const CandidateRef& ref, const Levels& levels) {
+  std::string key = levels[ref.left_level][ref.left].key;
+  if (ref.right_level != 0) {
+    const std::string& right = levels[ref.right_level][ref.right].key;
+    if (!key.empty() && !right.empty()) key += '-';
+    key += right;
+  }
+  if (!key.empty()) key += '-';
+  char buffer[8];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, unsigned{ref.op});
+  key.append(buffer, result.ptr);
+  return key;
+}
+
+}  // namespace tov

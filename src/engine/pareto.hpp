@@ -1,0 +1,72 @@
+// The Pareto front of a search: the lowest-error expression found for every
+// complexity, early-exit decisions, and the final staircase of results.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "config/search_config.hpp"
+#include "core/expression.hpp"
+#include "engine/scoring.hpp"
+#include "ops/registry.hpp"
+#include "result/search_error.hpp"
+#include "result/search_result.hpp"
+
+namespace tov {
+
+struct FrontEntry {
+  double error;
+  Expression expression;
+};
+
+// Best (error, expression) per complexity. Every stored error is finite when
+// fed through score_and_update or the driver; equal errors keep the earlier
+// entry. All operations take the front's own lock.
+class ParetoFront {
+ public:
+  // Stores a copy of `expression` when its complexity has no entry yet or
+  // `error` is strictly below the stored one.
+  void update(const Expression& expression, double error);
+
+  // Would update() with this complexity and error change the front?
+  bool improves(std::size_t complexity, double error) const;
+
+  // True at the first entry (ascending complexity) whose error <= tolerance.
+  bool any_within(double tolerance) const;
+
+  bool empty() const;
+  // A copy of the entries in ascending complexity.
+  std::map<std::size_t, FrontEntry> entries() const;
+
+ private:
+  friend Outcome<std::vector<SearchResult>> finalize_result(
+      std::shared_ptr<ParetoFront>, std::shared_ptr<const OperatorRegistry>, const SearchConfig&,
+      Samples, std::span<const double>);
+
+  mutable std::mutex mutex_;
+  std::map<std::size_t, FrontEntry> entries_;
+};
+
+void update_pareto(ParetoFront& front, const Expression& expression, double error);
+
+// compute_raw_error, then update_pareto when the error is finite.
+void score_and_update(ParetoFront& front, const Expression& expression, Samples samples,
+                      std::span<const double> targets, OperatorList operators, double alpha,
+                      double l1_ratio);
+
+bool check_early_exit(const ParetoFront& front, bool exhaustive, double tolerance);
+
+// Refines every entry with parameters once more (30 iterations), keeps the
+// entries whose error falls strictly below that of every simpler one, and
+// returns them most complex first. NoFormulaFound when the front is empty.
+Outcome<std::vector<SearchResult>> finalize_result(std::shared_ptr<ParetoFront> front,
+                                                   std::shared_ptr<const OperatorRegistry> registry,
+                                                   const SearchConfig& config, Samples samples,
+                                                   std::span<const double> targets);
+
+}  // namespace tov

@@ -1,0 +1,67 @@
+// A pool of worker threads for the parallel phases of a search.
+//
+// One process-wide pool, sized to the hardware threads available to the
+// process, is created on first use. Outputs of a parallel map are gathered in
+// input order, so results never depend on the number of threads or on timing.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace tov {
+
+class WorkerPool {
+ public:
+  // A pool of `threads` workers (at least one).
+  explicit WorkerPool(std::size_t threads);
+  ~WorkerPool();
+  WorkerPool(const WorkerPool&) = delete;
+  WorkerPool& operator=(const WorkerPool&) = delete;
+
+  // The process-wide pool, started on first call.
+  static WorkerPool& process_pool();
+  // Hardware threads available to this process (CPU affinity respected).
+  static std::size_t available_threads();
+
+  std::size_t thread_count() const { return workers_.size(); }
+
+  // Runs task(i) for every i in [0, n) on the workers while the calling thread
+  // waits, calling `poll` (when given) about every 100 ms. When `poll` returns
+  // true, workers stop taking new indices and run() returns false once the
+  // running tasks have ended. The first exception thrown by a task stops the
+  // job the same way and is rethrown here. One job runs at a time.
+  bool run(std::size_t n, const std::function<void(std::size_t)>& task,
+           const std::function<bool()>& poll = {});
+
+ private:
+  struct Job;
+  void worker_loop();
+  void work_on(Job& job);
+
+  std::vector<std::thread> workers_;
+  std::mutex submit_mutex_;  // serialises jobs from concurrent callers
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable done_;
+  Job* job_ = nullptr;
+  std::size_t generation_ = 0;
+  bool stopping_ = false;
+};
+
+// Maps `fn` over [0, n) on the pool; element i of the result is fn(i).
+// Returns false (and a partly filled vector) when interrupted.
+template <class T, class Fn>
+bool parallel_map(WorkerPool& pool, std::size_t n, Fn&& fn, std::vector<T>& out,
+                  const std::function<bool()>& poll = {}) {
+  out.clear();
+  out.resize(n);
+  return pool.run(
+      n, [&](std::size_t i) { out[i] = fn(i); }, poll);
+}
+
+}  // namespace tov

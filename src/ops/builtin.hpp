@@ -1,0 +1,68 @@
+// The eighteen builtin operators and the named-constant operator ConstOp.
+//
+// The builtins carry no data; their evaluation is the exact complex
+// arithmetic of ops/kernels.hpp.
+#pragma once
+
+#include <string>
+
+#include "ops/operator.hpp"
+
+namespace tov {
+
+// A zero-argument operator that evaluates to a fixed value and renders as
+// fixed texts.
+class ConstOp final : public Operator {
+ public:
+  ConstOp(std::string name, std::string latex, std::string python, Complex value);
+
+  std::string name() const override { return name_; }
+  std::uint8_t arity() const override { return 0; }
+  std::optional<Complex> eval(std::span<const Complex> args) const override;
+  std::string to_latex(std::span<const std::string> args) const override;
+  std::string to_python(std::span<const std::string> args) const override;
+  std::string describe() const override;
+
+  Complex value() const { return value_; }
+
+ private:
+  std::string name_;
+  std::string latex_;
+  std::string python_;
+  Complex value_;
+};
+
+#define TOV_DECLARE_BUILTIN(Type)                                             \
+  class Type final : public Operator {                                        \
+   public:                                                                    \
+    std::string name() const override;                                        \
+    std::uint8_t arity() const override;                                      \
+    bool is_commutative() const override;                                     \
+    std::optional<Complex> eval(std::span<const Complex> args) const override; \
+    std::string to_latex(std::span<const std::string> args) const override;   \
+    std::string to_python(std::span<const std::string> args) const override;  \
+    std::string describe() const override { return #Type; }                   \
+  };
+
+TOV_DECLARE_BUILTIN(Tov)
+TOV_DECLARE_BUILTIN(Neg)
+TOV_DECLARE_BUILTIN(Inv)
+TOV_DECLARE_BUILTIN(Plus)
+TOV_DECLARE_BUILTIN(Times)
+TOV_DECLARE_BUILTIN(Subtract)
+TOV_DECLARE_BUILTIN(Divide)
+TOV_DECLARE_BUILTIN(Exp)
+TOV_DECLARE_BUILTIN(Log)
+TOV_DECLARE_BUILTIN(Sqrt)
+TOV_DECLARE_BUILTIN(Sin)
+TOV_DECLARE_BUILTIN(Cos)
+TOV_DECLARE_BUILTIN(Tan)
+TOV_DECLARE_BUILTIN(ArcSin)
+TOV_DECLARE_BUILTIN(ArcCos)
+TOV_DECLARE_BUILTIN(ArcTan)
+TOV_DECLARE_BUILTIN(Square)
+TOV_DECLARE_BUILTIN(Cube)
+
+#undef TOV_DECLARE_BUILTIN
+
+}  // namespace tov

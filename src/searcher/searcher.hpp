@@ -1,0 +1,37 @@
+// The native searcher: turns the four kinds of request into searches.
+// Holds only its configuration; operations may run concurrently.
+#pragma once
+
+#include <span>
+#include <vector>
+
+#include "config/search_config.hpp"
+#include "engine/bfs.hpp"
+#include "result/search_error.hpp"
+#include "result/search_result.hpp"
+
+namespace tov {
+
+class Searcher {
+ public:
+  explicit Searcher(SearchConfig config, SearchControl control = {});
+
+  // One variable: each x becomes a one-value row.
+  Outcome<SearchResult> find_function(std::span<const double> xs, std::span<const double> ys) const;
+  // Row i holds the values of variables 0, 1, ... for sample i.
+  Outcome<SearchResult> find_multivariate(std::span<const std::vector<double>> inputs,
+                                          std::span<const double> ys) const;
+  // Every level is searched; the whole staircase, most complex first.
+  Outcome<std::vector<SearchResult>> find_candidates(std::span<const std::vector<double>> inputs,
+                                                     std::span<const double> ys) const;
+  // One sample at the origin with `value` as its target.
+  Outcome<SearchResult> recognize_constant(double value) const;
+
+  const SearchConfig& config() const { return config_; }
+
+ private:
+  SearchConfig config_;
+  SearchControl control_;
+};
+
+}  // namespace tov

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test suite:
+#   1. formatting check (clang-format),
+#   2. C++ unit tests (GoogleTest through CTest),
+#   3. the same C++ tests under AddressSanitizer and UndefinedBehaviorSanitizer,
+#   4. the Python tests against the installed module,
+#   5. the Python tests against a module built with the sanitizers.
+# Installs what is missing (Debian: GoogleTest, clang-format; PyPI: pytest,
+# NumPy, hypothesis, the build backend). Set TOV_SR_QUICK=1 to skip the
+# sanitizer stages during development.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+PYTHON=${PYTHON:-python3}
+JOBS=${JOBS:-$(nproc)}
+
+step() { printf '\n==== %s ====\n' "$*"; }
+
+need_apt=()
+[ -f /usr/include/gtest/gtest.h ] || need_apt+=(libgtest-dev)
+command -v clang-format >/dev/null || need_apt+=(clang-format)
+command -v ninja >/dev/null || need_apt+=(ninja-build)
+if [ ${#need_apt[@]} -gt 0 ]; then
+  step "Installing ${need_apt[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need_apt[@]}" >/dev/null
+fi
+"$PYTHON" -m pip install -q --disable-pip-version-check \
+  "scikit-build-core>=0.10" "numpy>=2.0" "pytest>=7" "hypothesis>=6" cmake
+
+step "Formatting"
+git ls-files -- 'src/*.cpp' 'src/*.hpp' 'tests/*.cpp' 'tests/*.hpp' 'benchmarks/*.cpp' |
+  xargs -r clang-format --dry-run --Werror
+
+step "C++ unit tests"
+cmake -S . -B build/cpp -G Ninja -DTOV_SR_BUILD_TESTS=ON -DTOV_SR_BUILD_PYTHON=OFF >/dev/null
+cmake --build build/cpp -j "$JOBS"
+ctest --test-dir build/cpp --output-on-failure -j "$JOBS"
+
+if [ "${TOV_SR_QUICK:-0}" != 1 ]; then
+  step "C++ unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+  cmake -S . -B build/cpp-sanitize -G Ninja -DTOV_SR_BUILD_TESTS=ON -DTOV_SR_BUILD_PYTHON=OFF \
+    -DTOV_SR_SANITIZE=ON >/dev/null
+  cmake --build build/cpp-sanitize -j "$JOBS"
+  ctest --test-dir build/cpp-sanitize --output-on-failure -j "$JOBS"
+fi
+
+step "Installing the Python module"
+"$PYTHON" -m pip install -q --disable-pip-version-check --no-build-isolation .
+
+step "Python tests"
+# Run from outside the source tree so the installed module is the one tested.
+(cd tests && "$PYTHON" -m pytest -q python)
+
+if [ "${TOV_SR_QUICK:-0}" != 1 ]; then
+  step "Python tests against a module built with the sanitizers"
+  cmake -S . -B build/py-sanitize -G Ninja -DTOV_SR_BUILD_PYTHON=ON -DTOV_SR_SANITIZE=ON \
+    -DPython_EXECUTABLE="$(command -v "$PYTHON")" >/dev/null
+  cmake --build build/py-sanitize -j "$JOBS"
+  # CPython's own allocations make leak reports noisy; leaks are covered by
+  # the reference-count and memory-growth tests instead.
+  (cd tests && PYTHONPATH="$PWD/../build/py-sanitize" PYTHONMALLOC=malloc \
+    ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    LD_PRELOAD="$(g++ -print-file-name=libasan.so)" \
+    "$PYTHON" -m pytest -q -p no:cacheprovider python)
+fi
