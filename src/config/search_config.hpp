@@ -23,8 +23,8 @@ using LossFunction = std::function<double(std::span<const double>, std::span<con
 struct CustomLoss {
   std::shared_ptr<const LossFunction> function;  // may be called from several threads
 };
-using Loss = std::variant<LossDefault, LossAlternative1, LossAlternative2, LossAlternative3,
-                          CustomLoss>;
+using Loss =
+    std::variant<LossDefault, LossAlternative1, LossAlternative2, LossAlternative3, CustomLoss>;
 
 // Hardware threads available to this process (CPU affinity respected); this
 // starts the process-wide worker pool when it is not yet running.

@@ -19,9 +19,9 @@ std::string structure_key(const Expression& expression) {
   return key;
 }
 
-std::vector<std::size_t> select_beam_indices(std::span<const double> scores,
-                                             std::uint64_t beam_width,
-                                             const std::function<std::string(std::size_t)>& key_of) {
+std::vector<std::size_t> select_beam_indices(
+    std::span<const double> scores, std::uint64_t beam_width,
+    const std::function<std::string(std::size_t)>& key_of) {
   std::vector<std::size_t> order(scores.size());
   std::iota(order.begin(), order.end(), std::size_t{0});
   std::stable_sort(order.begin(), order.end(),

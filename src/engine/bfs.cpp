@@ -177,14 +177,13 @@ Evaluated evaluate(const CandidateRef& ref, const SearchState& state, bool need_
   double error = plain ? compute_raw_error(built(), state.samples, state.targets, state.ops(),
                                            state.config.alpha, state.config.l1_ratio)
                        : fast_raw_error(ref, state);
-  const std::uint8_t params = state.levels[ref.left_level][ref.left].expression.param_count +
-                              (ref.right_level ? state.levels[ref.right_level][ref.right]
-                                                     .expression.param_count
-                                               : 0);
+  const std::uint8_t params =
+      state.levels[ref.left_level][ref.left].expression.param_count +
+      (ref.right_level ? state.levels[ref.right_level][ref.right].expression.param_count : 0);
   if (refine && params != 0) {
-    Refined refined = refine_constants(built(), state.samples, state.targets, state.ops(),
-                                       kSearchIterations, state.config.alpha,
-                                       state.config.l1_ratio);
+    Refined refined =
+        refine_constants(built(), state.samples, state.targets, state.ops(), kSearchIterations,
+                         state.config.alpha, state.config.l1_ratio);
     if (refined.error < error) {
       error = refined.error;
       expression = std::move(refined.expression);
@@ -261,7 +260,8 @@ void seed(SearchState& state, std::size_t variables) {
     state.levels[1].push_back(make_entry(std::move(leaf), state));
   };
   offer(make_param_leaf(), true);
-  for (std::size_t j = 0; j < variables; ++j) offer(make_var_leaf(static_cast<std::uint8_t>(j)), false);
+  for (std::size_t j = 0; j < variables; ++j)
+    offer(make_var_leaf(static_cast<std::uint8_t>(j)), false);
 }
 
 std::string decimal(std::uint64_t value) { return std::to_string(value); }
@@ -302,8 +302,7 @@ bool run_level(std::size_t level, SearchState& state) {
   std::optional<std::size_t> best;
   for (std::size_t i = 0; i < scored.size(); ++i) {
     const double value = scored[i].score / factor;
-    if (best ? value < scored[*best].score / factor : state.front->improves(level, value))
-      best = i;
+    if (best ? value < scored[*best].score / factor : state.front->improves(level, value)) best = i;
   }
   if (best) {
     Evaluated e = evaluate(scored[*best].ref, state, true);
@@ -339,7 +338,8 @@ Outcome<std::vector<SearchResult>> run_bfs(std::span<const std::vector<double>> 
                                            const SearchConfig& config,
                                            const SearchControl& control) {
   if (rows.size() != targets.size() || rows.empty())
-    return SearchError{InvalidInput{"Inputs and target vector must be non-empty and equal length."}};
+    return SearchError{
+        InvalidInput{"Inputs and target vector must be non-empty and equal length."}};
   const std::size_t variables = rows.front().size();
   if (variables > 255)
     return SearchError{InvalidInput{"Too many input variables: " + std::to_string(variables) +
@@ -362,7 +362,9 @@ Outcome<std::vector<SearchResult>> run_bfs(std::span<const std::vector<double>> 
     for (const double x : row) converted.push_back(Complex{x, 0.0});
     state.samples.push_back(std::move(converted));
   }
-  const auto interrupted = [] { return Outcome<std::vector<SearchResult>>(SearchError{Interrupted{}}); };
+  const auto interrupted = [] {
+    return Outcome<std::vector<SearchResult>>(SearchError{Interrupted{}});
+  };
 
   // No formula has zero tokens.
   if (config.max_complexity == 0)
@@ -374,8 +376,7 @@ Outcome<std::vector<SearchResult>> run_bfs(std::span<const std::vector<double>> 
 
   if (!check_early_exit(*state.front, config.exhaustive, config.early_exit_tolerance)) {
     write_line(state.out, "[TOV-SR] Started search space exploration. Level 1 seeded with " +
-                              decimal(state.levels[1].size()) +
-                              " primary nodes.\n");
+                              decimal(state.levels[1].size()) + " primary nodes.\n");
     for (std::uint64_t level = 2; level <= config.max_complexity; ++level) {
       if (state.interrupted()) return interrupted();
       state.levels.emplace_back();

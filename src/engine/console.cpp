@@ -24,8 +24,7 @@ std::string fixed1(double value) {
 }  // namespace
 
 std::string format_duration(std::chrono::nanoseconds duration) {
-  const std::uint64_t ns =
-      duration.count() < 0 ? 0 : static_cast<std::uint64_t>(duration.count());
+  const std::uint64_t ns = duration.count() < 0 ? 0 : static_cast<std::uint64_t>(duration.count());
   struct Unit {
     std::uint64_t size;
     std::string_view suffix;
@@ -72,8 +71,8 @@ void LevelProgress::step() {
   double elapsed = 0.0;
   if (now > start_) {
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(now - start_).count();
-    elapsed = static_cast<double>(ns / 1'000'000'000) +
-              static_cast<double>(ns % 1'000'000'000) / 1e9;
+    elapsed =
+        static_cast<double>(ns / 1'000'000'000) + static_cast<double>(ns % 1'000'000'000) / 1e9;
   }
   const double remaining = elapsed * 100.0 / static_cast<double>(percent) - elapsed;
 

@@ -34,8 +34,8 @@ struct LevelEntry {
 using Levels = std::vector<std::vector<LevelEntry>>;
 
 struct CandidateRef {
-  std::uint32_t left = 0;         // index in levels[left_level]
-  std::uint32_t right = 0;        // index in levels[right_level], binary only
+  std::uint32_t left = 0;   // index in levels[left_level]
+  std::uint32_t right = 0;  // index in levels[right_level], binary only
   std::uint32_t left_level = 0;
   std::uint32_t right_level = 0;  // 0 for a unary candidate
   std::uint8_t op = 0;            // operator id

@@ -44,9 +44,10 @@ class ParetoFront {
   std::map<std::size_t, FrontEntry> entries() const;
 
  private:
-  friend Outcome<std::vector<SearchResult>> finalize_result(
-      std::shared_ptr<ParetoFront>, std::shared_ptr<const OperatorRegistry>, const SearchConfig&,
-      Samples, std::span<const double>);
+  friend Outcome<std::vector<SearchResult>> finalize_result(std::shared_ptr<ParetoFront>,
+                                                            std::shared_ptr<const OperatorRegistry>,
+                                                            const SearchConfig&, Samples,
+                                                            std::span<const double>);
 
   mutable std::mutex mutex_;
   std::map<std::size_t, FrontEntry> entries_;

@@ -68,7 +68,8 @@ void WorkerPool::worker_loop() {
   std::size_t seen_generation = 0;
   std::unique_lock lock(mutex_);
   for (;;) {
-    wake_.wait(lock, [&] { return stopping_ || (job_ != nullptr && generation_ != seen_generation); });
+    wake_.wait(lock,
+               [&] { return stopping_ || (job_ != nullptr && generation_ != seen_generation); });
     if (stopping_) return;
     seen_generation = generation_;
     Job& job = *job_;

@@ -1,0 +1,378 @@
+#include "engine/bfs.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <numbers>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/beam.hpp"
+#include "engine/expansion.hpp"
+#include "engine/worker_pool.hpp"
+#include "searcher/searcher.hpp"
+
+namespace tov {
+namespace {
+
+// Console output of a search, captured in memory.
+class Captured {
+ public:
+  Captured() : file_(open_memstream(&data_, &size_)) {}
+  ~Captured() {
+    std::fclose(file_);
+    std::free(data_);
+  }
+  std::FILE* file() { return file_; }
+  std::string text() {
+    std::fflush(file_);
+    return std::string(data_, size_);
+  }
+
+ private:
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::FILE* file_;
+};
+
+using Rows = std::vector<std::vector<double>>;
+
+struct Problem {
+  Rows rows;
+  std::vector<double> targets;
+};
+
+Problem one_variable(double (*f)(double), int n = 20) {
+  Problem p;
+  for (int i = 0; i < n; ++i) {
+    const double x = 0.5 + 0.1 * i;
+    p.rows.push_back({x});
+    p.targets.push_back(f(x));
+  }
+  return p;
+}
+
+SearchConfig small_config(std::uint64_t max_complexity, std::uint64_t beam_width) {
+  SearchConfig config;
+  config.max_complexity = max_complexity;
+  config.beam_width = beam_width;
+  return config;
+}
+
+Outcome<std::vector<SearchResult>> quiet_search(const Problem& p, const SearchConfig& config,
+                                                SearchControl control = {}) {
+  Captured out;
+  control.out = out.file();
+  return run_bfs(p.rows, p.targets, config, control);
+}
+
+// --- Expansion ------------------------------------------------------------
+
+LevelEntry entry(Expression e) {
+  LevelEntry out;
+  out.key = structure_key(e);
+  out.expression = std::move(e);
+  return out;
+}
+
+std::vector<std::string> formulas_of_level(std::size_t level, const Levels& levels,
+                                           const OperatorRegistry& registry) {
+  std::vector<std::string> out;
+  const auto unary = registry.ids_by_arity(1);
+  const auto binary = registry.ids_by_arity(2);
+  enumerate_candidates(level, levels, unary, binary, registry.metas(), [&](const CandidateRef& r) {
+    out.push_back(materialize(r, levels, registry.metas()).formula);
+  });
+  return out;
+}
+
+bool contains(const std::vector<std::string>& v, const std::string& s) {
+  return std::find(v.begin(), v.end(), s) != v.end();
+}
+
+TEST(Expansion, CountsOrderAndCommutativityPruning) {
+  const auto registry = OperatorRegistry::with_builtins();
+  Levels levels(4);
+  levels[1] = {entry(make_param_leaf()), entry(make_var_leaf(0))};
+
+  const auto level2 = formulas_of_level(2, levels, registry);
+  ASSERT_EQ(level2.size(), 26u);  // 13 unary operators per source
+  EXPECT_EQ(level2.front(), "Neg(C)");
+  EXPECT_EQ(level2[12], "Cube(C)");
+  EXPECT_EQ(level2[13], "Neg(v_{0})");
+
+  const auto level3 = formulas_of_level(3, levels, registry);  // slot 2 empty: binary only
+  EXPECT_EQ(level3.size(), 4u * 5u - 2u);
+  EXPECT_EQ(level3.front(), "TOV(C, C)");
+  EXPECT_TRUE(contains(level3, "Plus(C, v_{0})"));
+  EXPECT_FALSE(contains(level3, "Plus(v_{0}, C)"));
+  EXPECT_TRUE(contains(level3, "Times(C, C)"));
+  EXPECT_TRUE(contains(level3, "Subtract(C, v_{0})"));
+  EXPECT_TRUE(contains(level3, "Subtract(v_{0}, C)"));
+
+  // Both orders of different levels; an empty slot suppresses its pairs.
+  levels[2] = {entry(make_unary(op_id::kSin, "Sin", make_var_leaf(0)))};
+  const auto level4 = formulas_of_level(4, levels, registry);
+  EXPECT_EQ(level4.size(), 0u + 2u * 5u * 2u);
+  EXPECT_TRUE(contains(level4, "Plus(C, Sin(v_{0}))"));
+  EXPECT_TRUE(contains(level4, "Plus(Sin(v_{0}), C)"));
+}
+
+TEST(Expansion, MaterializedBinaryRenumbersParameters) {
+  const auto registry = OperatorRegistry::with_builtins();
+  Levels levels(2);
+  levels[1] = {entry(make_param_leaf())};
+  const Expression e =
+      materialize(CandidateRef{0, 0, 1, 1, op_id::kTimes}, levels, registry.metas());
+  EXPECT_EQ(e.formula, "Times(C, C)");
+  EXPECT_EQ(e.param_count, 2);
+  ASSERT_EQ(e.tokens.size(), 3u);
+  EXPECT_EQ(e.tokens[0].index, 0);
+  EXPECT_EQ(e.tokens[1].index, 1);
+  EXPECT_EQ(candidate_key(CandidateRef{0, 0, 1, 1, op_id::kTimes}, levels), "9");
+}
+
+// --- Driver ---------------------------------------------------------------
+
+TEST(Search, ValidationErrorsPrintNothing) {
+  const std::vector<std::pair<Rows, std::vector<double>>> cases = {
+      {{}, {}}, {{{1.0}, {2.0}, {3.0}}, {1.0, 2.0}}, {{{1.0}}, {}}, {{}, {1.0}}};
+  for (const auto& [rows, targets] : cases) {
+    Captured out;
+    SearchControl control;
+    control.out = out.file();
+    auto outcome = run_bfs(rows, targets, SearchConfig{}, control);
+    ASSERT_FALSE(outcome.ok());
+    EXPECT_EQ(error_message(outcome.error()),
+              "Inputs and target vector must be non-empty and equal length.");
+    EXPECT_EQ(out.text(), "");
+  }
+}
+
+TEST(Search, RefusesMoreThan255Variables) {
+  Problem p{{std::vector<double>(256, 1.0)}, {1.0}};
+  auto outcome = quiet_search(p, small_config(2, 10));
+  ASSERT_FALSE(outcome.ok());
+  EXPECT_EQ(error_message(outcome.error()),
+            "Too many input variables: 256 given, at most 255 are supported.");
+}
+
+TEST(Search, ZeroMaxComplexityFindsNothing) {
+  const Problem p = one_variable([](double x) { return x; });
+  Captured out;
+  SearchControl control;
+  control.out = out.file();
+  auto outcome = run_bfs(p.rows, p.targets, small_config(0, 10), control);
+  ASSERT_FALSE(outcome.ok());
+  EXPECT_EQ(error_message(outcome.error()), "No formula found up to complexity 0");
+  EXPECT_EQ(out.text(), "");
+}
+
+TEST(Search, ConsoleLinesOfASmallSearch) {
+  // Three variables: four primary nodes; max_complexity 1 prints no level.
+  Problem p{{{1.0, 2.0, 3.0}, {2.0, 1.0, 0.5}}, {10.0, 20.0}};
+  Captured out;
+  SearchControl control;
+  control.out = out.file();
+  ASSERT_TRUE(run_bfs(p.rows, p.targets, small_config(1, 10), control).ok());
+  EXPECT_EQ(out.text(),
+            "[TOV-SR] Started search space exploration. Level 1 seeded with 4 primary nodes.\n");
+
+  Captured two;
+  control.out = two.file();
+  ASSERT_TRUE(run_bfs(p.rows, p.targets, small_config(3, 10), control).ok());
+  const std::string text = two.text();
+  EXPECT_EQ(text.rfind("[TOV-SR] Started search space exploration. Level 1 seeded with 4", 0), 0u);
+  for (const char* needle :
+       {"\r  [TOV] L2 Progress: [", "100% (", "\n[TOV-SR]   -> Level 2 processed in ",
+        ". Retaining top ", "\n[TOV-SR]   -> Level 3 processed in ", " candidates.\n"})
+    EXPECT_NE(text.find(needle), std::string::npos) << needle;
+}
+
+TEST(Search, EarlyExitAfterSeedingPrintsNothing) {
+  const Problem p = one_variable([](double x) { return x; });
+  Captured out;
+  SearchControl control;
+  control.out = out.file();
+  auto outcome = run_bfs(p.rows, p.targets, small_config(10, 100), control);
+  ASSERT_TRUE(outcome.ok());
+  EXPECT_EQ(out.text(), "");
+  EXPECT_EQ(outcome.value().front().formula(), "v_{0}");
+  EXPECT_EQ(outcome.value().front().error(), 0.0);
+}
+
+TEST(Search, RecoversExactFormulasAndStopsEarly) {
+  struct Case {
+    double (*f)(double);
+    std::string formula;
+  };
+  const std::vector<Case> cases = {
+      {[](double x) { return x * x; }, "Square(v_{0})"},
+      {[](double x) { return std::exp(x) + x; }, ""},
+      {[](double x) { return 2.5 * x; }, ""},
+  };
+  for (const auto& c : cases) {
+    const Problem p = one_variable(c.f);
+    auto outcome = quiet_search(p, small_config(6, 200));
+    ASSERT_TRUE(outcome.ok());
+    const auto& best = outcome.value().front();
+    EXPECT_LE(best.error(), 1e-10) << best.formula();
+    if (!c.formula.empty()) {
+      EXPECT_EQ(best.formula(), c.formula);
+    }
+    // Every entry is strictly less accurate than the one before it.
+    for (std::size_t i = 1; i < outcome.value().size(); ++i) {
+      EXPECT_LT(outcome.value()[i - 1].error(), outcome.value()[i].error());
+      EXPECT_GT(outcome.value()[i - 1].complexity(), outcome.value()[i].complexity());
+    }
+    for (std::size_t row = 0; row < p.rows.size(); ++row) {
+      EXPECT_NEAR(best.eval_multi(p.rows[row]), p.targets[row], 1e-4);
+    }
+  }
+}
+
+TEST(Search, RecognisesPi) {
+  Captured out;
+  SearchControl control;
+  control.out = out.file();
+  Searcher quiet(small_config(4, 100), control);
+  auto outcome = quiet.recognize_constant(std::numbers::pi);
+  ASSERT_TRUE(outcome.ok());
+  EXPECT_LE(outcome.value().error(), 1e-10);
+  EXPECT_NEAR(outcome.value().eval_multi(std::vector<double>{0.0}), std::numbers::pi, 1e-5);
+}
+
+TEST(Search, FindCandidatesRunsEveryLevelAndReturnsTheStaircase) {
+  const Problem p = one_variable([](double x) { return x; });
+  Captured out;
+  SearchControl control;
+  control.out = out.file();
+  Searcher searcher(small_config(3, 50), control);
+  auto outcome = searcher.find_candidates(p.rows, p.targets);
+  ASSERT_TRUE(outcome.ok());
+  // v_{0} fits exactly at complexity 1, so nothing more complex can beat it.
+  ASSERT_EQ(outcome.value().size(), 1u);
+  EXPECT_EQ(outcome.value()[0].formula(), "v_{0}");
+  EXPECT_NE(out.text().find("Level 3 processed"), std::string::npos);
+  // The stored configuration is untouched: a single search still stops early.
+  EXPECT_FALSE(searcher.config().exhaustive);
+}
+
+TEST(Search, StaircaseIsMostComplexFirst) {
+  const Problem p = one_variable([](double x) { return std::sin(x) * x + 0.3; });
+  Captured out;
+  SearchControl control;
+  control.out = out.file();
+  auto outcome = Searcher(small_config(5, 60), control).find_candidates(p.rows, p.targets);
+  ASSERT_TRUE(outcome.ok());
+  const auto& list = outcome.value();
+  ASSERT_GE(list.size(), 2u);
+  for (std::size_t i = 1; i < list.size(); ++i) {
+    EXPECT_GT(list[i - 1].complexity(), list[i].complexity());
+    EXPECT_LT(list[i - 1].error(), list[i].error());
+  }
+}
+
+TEST(Search, NoFiniteCandidateMeansNoFormula) {
+  // Infinite inputs make every formula in v_{0} unusable; C cannot fit NaN.
+  Problem p{{{INFINITY}, {INFINITY}}, {NAN, NAN}};
+  for (auto request : {0, 1}) {
+    Captured out;
+    SearchControl control;
+    control.out = out.file();
+    Searcher searcher(small_config(3, 20), control);
+    const auto error = request == 0 ? searcher.find_multivariate(p.rows, p.targets).error()
+                                    : searcher.find_candidates(p.rows, p.targets).error();
+    EXPECT_EQ(error_message(error), "No formula found up to complexity 3");
+  }
+}
+
+TEST(Search, InterruptStopsTheSearch) {
+  const Problem p = one_variable([](double x) { return std::sin(x) * std::exp(x); }, 50);
+  std::atomic<int> polls{0};
+  SearchControl control;
+  control.interrupted = [&] { return ++polls > 3; };
+  auto outcome = quiet_search(p, small_config(8, 300), control);
+  ASSERT_FALSE(outcome.ok());
+  EXPECT_TRUE(std::holds_alternative<Interrupted>(outcome.error()));
+}
+
+// --- Determinism and the fast paths ------------------------------------------
+
+std::string describe(const Outcome<std::vector<SearchResult>>& outcome) {
+  if (!outcome) return "error: " + error_message(outcome.error());
+  std::string text;
+  for (const auto& r : outcome.value()) {
+    char error[64];
+    std::snprintf(error, sizeof error, "%a", r.error());
+    text += r.formula() + " | " + error + " | " + r.to_python();
+    for (const double v : r.parameters()) {
+      std::snprintf(error, sizeof error, " %a", v);
+      text += error;
+    }
+    text += "\n";
+  }
+  return text;
+}
+
+Problem random_problem(std::mt19937_64& rng) {
+  std::uniform_real_distribution<double> u(-2.0, 2.0);
+  const int variables = 1 + static_cast<int>(rng() % 2);
+  const int samples = 5 + static_cast<int>(rng() % 20);
+  const double a = u(rng), b = u(rng);
+  Problem p;
+  for (int i = 0; i < samples; ++i) {
+    std::vector<double> row;
+    for (int j = 0; j < variables; ++j) row.push_back(u(rng));
+    const double y = a * std::sin(row[0]) + b * row.back() * row.back();
+    p.rows.push_back(row);
+    p.targets.push_back(y);
+  }
+  return p;
+}
+
+TEST(Search, ResultsDoNotDependOnThreadCountOrEvaluator) {
+  WorkerPool one(1);
+  WorkerPool four(4);
+  std::mt19937_64 rng(2024);
+  for (int round = 0; round < 6; ++round) {
+    const Problem p = random_problem(rng);
+    SearchConfig config = small_config(5, 40);
+    config.exhaustive = true;
+    config.alpha = round % 2 ? 0.01 : 0.0;
+    SearchControl control;
+    control.pool = &one;
+    const std::string single = describe(quiet_search(p, config, control));
+    control.pool = &four;
+    EXPECT_EQ(describe(quiet_search(p, config, control)), single) << "round " << round;
+    control.reference_evaluator = true;
+    EXPECT_EQ(describe(quiet_search(p, config, control)), single) << "round " << round;
+  }
+}
+
+TEST(WorkerPoolTest, MapsInOrderAndPropagatesFailures) {
+  WorkerPool pool(3);
+  std::vector<std::size_t> out;
+  ASSERT_TRUE(parallel_map(
+      pool, 10000, [](std::size_t i) { return i * i; }, out));
+  for (std::size_t i = 0; i < out.size(); ++i) ASSERT_EQ(out[i], i * i);
+  EXPECT_THROW(pool.run(100,
+                        [](std::size_t i) {
+                          if (i == 42) throw std::runtime_error("boom");
+                        }),
+               std::runtime_error);
+  // The pool is still usable afterwards.
+  ASSERT_TRUE(parallel_map(
+      pool, 5, [](std::size_t i) { return i; }, out));
+  EXPECT_EQ(out, (std::vector<std::size_t>{0, 1, 2, 3, 4}));
+  EXPECT_GE(WorkerPool::available_threads(), 1u);
+  EXPECT_EQ(SearchConfig{}.worker_threads, WorkerPool::process_pool().thread_count());
+}
+
+}  // namespace
+}  // namespace tov
