@@ -55,9 +55,9 @@ inline bool within_limits(Complex v) {
 struct Expression {
   std::vector<Token> tokens;
   std::string formula;
-  std::size_t complexity = 0;     // number of tokens
-  std::uint8_t var_count = 0;     // 1 + highest Var index, 0 without variables
-  std::uint8_t param_count = 0;   // number of Param tokens
+  std::size_t complexity = 0;    // number of tokens
+  std::uint8_t var_count = 0;    // 1 + highest Var index, 0 without variables
+  std::uint8_t param_count = 0;  // number of Param tokens
 };
 
 // Var indices, var_count, Param indices and param_count are 8-bit, so an

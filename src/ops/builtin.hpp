@@ -1,7 +1,9 @@
 // The eighteen builtin operators and the named-constant operator ConstOp.
 //
 // The builtins carry no data; their evaluation is the exact complex
-// arithmetic of ops/kernels.hpp.
+// arithmetic of ops/kernels.hpp. Calling a builtin's eval() with a number of
+// arguments other than its arity, or rendering it with too few argument
+// texts, is an invariant violation and throws std::logic_error.
 #pragma once
 
 #include <string>
@@ -32,16 +34,16 @@ class ConstOp final : public Operator {
   Complex value_;
 };
 
-#define TOV_DECLARE_BUILTIN(Type)                                             \
-  class Type final : public Operator {                                        \
-   public:                                                                    \
-    std::string name() const override;                                        \
-    std::uint8_t arity() const override;                                      \
-    bool is_commutative() const override;                                     \
+#define TOV_DECLARE_BUILTIN(Type)                                              \
+  class Type final : public Operator {                                         \
+   public:                                                                     \
+    std::string name() const override;                                         \
+    std::uint8_t arity() const override;                                       \
+    bool is_commutative() const override;                                      \
     std::optional<Complex> eval(std::span<const Complex> args) const override; \
-    std::string to_latex(std::span<const std::string> args) const override;   \
-    std::string to_python(std::span<const std::string> args) const override;  \
-    std::string describe() const override { return #Type; }                   \
+    std::string to_latex(std::span<const std::string> args) const override;    \
+    std::string to_python(std::span<const std::string> args) const override;   \
+    std::string describe() const override { return #Type; }                    \
   };
 
 TOV_DECLARE_BUILTIN(Tov)

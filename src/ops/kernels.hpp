@@ -1,0 +1,249 @@
+// The exact complex arithmetic of the builtin operators.
+//
+// Every builtin's eval() calls these functions, and so may any faster
+// evaluator: both then produce the same bits by construction. Each formula is
+// written in the order it must be evaluated, one rounding per operation.
+// Terms such as y * 0.0 are deliberate: they fix the sign of zero results
+// (which matters at the branch cuts of atan2) and propagate NaN and infinity.
+// This file must be compiled without floating-point contraction
+// (-ffp-contract=off) and without value-changing optimisations.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <stdexcept>
+
+#include "core/complex.hpp"
+#include "ops/registry.hpp"
+
+namespace tov::kernels {
+
+inline constexpr double kHalfPi = 1.5707963267948966;
+inline constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// exp(x + iy), with the special cases that keep infinite real parts exact.
+inline Complex complex_exp(double x, double y) {
+  if (x == kInf && (y == 0.0 || !std::isfinite(y))) {
+    return {x, std::isinf(y) ? std::numeric_limits<double>::quiet_NaN() : y};
+  }
+  if (x == -kInf && !std::isfinite(y)) {
+    return {0.0, 0.0};
+  }
+  if (std::isnan(x) && y == 0.0) {
+    return {x, y};
+  }
+  const double r = std::exp(x);
+  return {r * std::cos(y), r * std::sin(y)};
+}
+
+// Principal square root of x + iy; the sign bit of y picks the side of the
+// cut along the negative real axis.
+inline Complex complex_sqrt(double x, double y) {
+  if (y == 0.0) {
+    if (!std::signbit(x)) {
+      return {std::sqrt(x), y};
+    }
+    const double t = std::sqrt(-x);
+    return {0.0, std::signbit(y) ? -t : t};
+  }
+  if (x == 0.0) {
+    const double t = std::sqrt(std::fabs(y) * 0.5);
+    return {t, std::signbit(y) ? -t : t};
+  }
+  const double r = std::hypot(x, y);
+  const double theta = std::atan2(y, x);
+  return {std::sqrt(r) * std::cos(theta * 0.5), std::sqrt(r) * std::sin(theta * 0.5)};
+}
+
+// Principal logarithm of x + iy; no value at zero magnitude.
+inline std::optional<Complex> complex_log(double x, double y) {
+  const double h = std::hypot(x, y);
+  if (h == 0.0) {
+    return std::nullopt;
+  }
+  return Complex{std::log(h), std::atan2(y, x)};
+}
+
+// (p + iq) / (c + id) without rescaling; no value at zero divisor magnitude.
+inline std::optional<Complex> complex_quotient(double p, double q, double c, double d) {
+  if (std::hypot(c, d) == 0.0) {
+    return std::nullopt;
+  }
+  const double n = c * c + d * d;
+  return Complex{(p * c + q * d) / n, (q * c - p * d) / n};
+}
+
+// exp(a) - ln(b).
+inline std::optional<Complex> eval_tov(Complex a, Complex b) {
+  const Complex e = complex_exp(a.re, a.im);
+  const double h = std::hypot(b.re, b.im);
+  if (h == 0.0) {
+    return std::nullopt;
+  }
+  return Complex{e.re - std::log(h), e.im - std::atan2(b.im, b.re)};
+}
+
+inline Complex eval_neg(Complex z) { return {-z.re, -z.im}; }
+
+inline std::optional<Complex> eval_inv(Complex z) {
+  const double x = z.re;
+  const double y = z.im;
+  if (std::hypot(x, y) == 0.0) {
+    return std::nullopt;
+  }
+  const double n = x * x + y * y;
+  return Complex{(x + y * 0.0) / n, (x * 0.0 - y) / n};
+}
+
+inline Complex eval_plus(Complex a, Complex b) { return {a.re + b.re, a.im + b.im}; }
+
+inline Complex eval_times(Complex a, Complex b) {
+  return {a.re * b.re - a.im * b.im, a.im * b.re + a.re * b.im};
+}
+
+inline Complex eval_subtract(Complex a, Complex b) { return {a.re - b.re, a.im - b.im}; }
+
+inline std::optional<Complex> eval_divide(Complex a, Complex b) {
+  return complex_quotient(a.re, a.im, b.re, b.im);
+}
+
+inline Complex eval_exp(Complex z) { return complex_exp(z.re, z.im); }
+
+inline std::optional<Complex> eval_log(Complex z) { return complex_log(z.re, z.im); }
+
+inline Complex eval_sqrt(Complex z) { return complex_sqrt(z.re, z.im); }
+
+inline Complex eval_sin(Complex z) {
+  return {std::sin(z.re) * std::cosh(z.im), std::cos(z.re) * std::sinh(z.im)};
+}
+
+inline Complex eval_cos(Complex z) {
+  return {std::cos(z.re) * std::cosh(z.im), -(std::sin(z.re) * std::sinh(z.im))};
+}
+
+// sin(z) / cos(z); no value where cos(z) is exactly zero.
+inline std::optional<Complex> eval_tan(Complex z) {
+  const Complex c = eval_cos(z);
+  if (std::hypot(c.re, c.im) == 0.0) {
+    return std::nullopt;
+  }
+  const Complex s = eval_sin(z);
+  const double n = c.re * c.re + c.im * c.im;
+  return Complex{(c.re * s.re + c.im * s.im) / n, (c.re * s.im - c.im * s.re) / n};
+}
+
+// i*z + sqrt(1 - z^2): the logarithm argument shared by ArcSin and ArcCos.
+inline Complex arcsin_log_argument(Complex z) {
+  const double x = z.re;
+  const double y = z.im;
+  const Complex s = complex_sqrt((y * y - x * x) + 1.0, 0.0 - (x * y + x * y));
+  return {(x * 0.0 - y) + s.re, (x + y * 0.0) + s.im};
+}
+
+// -i * ln(i*z + sqrt(1 - z^2)).
+inline std::optional<Complex> eval_arcsin(Complex z) {
+  const Complex u = arcsin_log_argument(z);
+  const double h = std::hypot(u.re, u.im);
+  if (h == 0.0) {
+    return std::nullopt;
+  }
+  const double l = std::log(h);
+  const double t = std::atan2(u.im, u.re);
+  return Complex{t + (-0.0) * l, (-0.0) * t - l};
+}
+
+// pi/2 + i * ln(i*z + sqrt(1 - z^2)).
+inline std::optional<Complex> eval_arccos(Complex z) {
+  const Complex u = arcsin_log_argument(z);
+  const double h = std::hypot(u.re, u.im);
+  if (h == 0.0) {
+    return std::nullopt;
+  }
+  const double l = std::log(h);
+  const double t = std::atan2(u.im, u.re);
+  return Complex{(l * 0.0 - t) + kHalfPi, (l + t * 0.0) + 0.0};
+}
+
+// (i/2) * (ln(1 - i*z) - ln(1 + i*z)); no value at z = +i or z = -i.
+inline std::optional<Complex> eval_arctan(Complex z) {
+  const double x = z.re;
+  const double y = z.im;
+  const Complex v{x * 0.0 - y, x + y * 0.0};
+  const Complex p{1.0 - v.re, 0.0 - v.im};
+  const double hp = std::hypot(p.re, p.im);
+  if (hp == 0.0) {
+    return std::nullopt;
+  }
+  const Complex q{v.re + 1.0, v.im + 0.0};
+  const double hq = std::hypot(q.re, q.im);
+  if (hq == 0.0) {
+    return std::nullopt;
+  }
+  const Complex d{std::log(hp) - std::log(hq), std::atan2(p.im, p.re) - std::atan2(q.im, q.re)};
+  return Complex{0.0 * d.re - 0.5 * d.im, 0.5 * d.re + 0.0 * d.im};
+}
+
+inline Complex eval_square(Complex z) {
+  const double x = z.re;
+  const double y = z.im;
+  return {x * x - y * y, x * y + x * y};
+}
+
+inline Complex eval_cube(Complex z) {
+  const double x = z.re;
+  const double y = z.im;
+  const Complex s = eval_square(z);
+  return {x * s.re - y * s.im, x * s.im + y * s.re};
+}
+
+// Evaluates the builtin with registry id `op_id` on `args` (argument 0
+// first). Precondition: 5 <= op_id <= 22 (the builtins of with_builtins; the
+// named constants 0 to 4 are not operators here) and `args` points to as many
+// values as that builtin's arity. Any other id is an invariant violation and
+// throws std::logic_error.
+inline std::optional<Complex> apply_builtin(std::uint64_t op_id, const Complex* args) {
+  switch (op_id) {
+    case op_id::kTov:
+      return eval_tov(args[0], args[1]);
+    case op_id::kNeg:
+      return eval_neg(args[0]);
+    case op_id::kInv:
+      return eval_inv(args[0]);
+    case op_id::kPlus:
+      return eval_plus(args[0], args[1]);
+    case op_id::kTimes:
+      return eval_times(args[0], args[1]);
+    case op_id::kSubtract:
+      return eval_subtract(args[0], args[1]);
+    case op_id::kDivide:
+      return eval_divide(args[0], args[1]);
+    case op_id::kExp:
+      return eval_exp(args[0]);
+    case op_id::kLog:
+      return eval_log(args[0]);
+    case op_id::kSqrt:
+      return eval_sqrt(args[0]);
+    case op_id::kSin:
+      return eval_sin(args[0]);
+    case op_id::kCos:
+      return eval_cos(args[0]);
+    case op_id::kTan:
+      return eval_tan(args[0]);
+    case op_id::kArcSin:
+      return eval_arcsin(args[0]);
+    case op_id::kArcCos:
+      return eval_arccos(args[0]);
+    case op_id::kArcTan:
+      return eval_arctan(args[0]);
+    case op_id::kSquare:
+      return eval_square(args[0]);
+    case op_id::kCube:
+      return eval_cube(args[0]);
+    default:
+      throw std::logic_error("apply_builtin: operator id is not a builtin");
+  }
+}
+
+}  // namespace tov::kernels
