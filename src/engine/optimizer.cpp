@@ -1,0 +1,169 @@
+// Constant refinement: the plain reference implementation. Every
+// floating-point operation happens in the documented order so that faster
+// paths can be checked against it bit for bit.
+#include "engine/optimizer.hpp"
+
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <vector>
+
+namespace tov {
+
+namespace {
+
+constexpr double kStep = 1e-6;  // forward-difference step
+constexpr double kInitialDamping = 0.01;
+constexpr double kMaxDamping = 1e4;
+constexpr double kGuard = 1e-6;  // keeps every damped denominator positive
+constexpr double kTolerance = 1e-9;
+constexpr int kRejectionsTolerated = 2;
+
+void to_complex(std::span<const double> values, std::vector<Complex>& out) {
+  out.clear();
+  for (const double v : values) out.push_back(Complex{v, 0.0});
+}
+
+// Real part of the value, or 0.0 where the expression has none: inside the
+// Jacobian a failing sample simply contributes nothing.
+double real_or_zero(const Expression& expression, std::span<const Complex> inputs,
+                    std::span<const Complex> params, OperatorList operators,
+                    std::vector<Complex>& stack) {
+  stack.clear();
+  const std::optional<Complex> value =
+      eval_internal(expression.tokens, inputs, params, operators, stack);
+  return value ? value->re : 0.0;
+}
+
+}  // namespace
+
+double compute_error_with_params(const Expression& expression, std::span<const double> params,
+                                 Samples samples, std::span<const double> targets,
+                                 OperatorList operators, double alpha, double l1_ratio) {
+  constexpr double kInfinity = std::numeric_limits<double>::infinity();
+  // Every sample needs its target; the search always passes as many of each.
+  if (samples.size() != targets.size()) return kInfinity;
+
+  std::vector<Complex> values;
+  to_complex(params, values);
+  std::vector<Complex> stack;
+  stack.reserve(expression.complexity);
+  double sse = 0.0;
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    stack.clear();
+    const std::optional<Complex> value =
+        eval_internal(expression.tokens, samples[i], values, operators, stack);
+    if (!value) return kInfinity;
+    const double residual = value->re - targets[i];
+    sse = sse + residual * residual;
+  }
+
+  // The vector replaces the stored Param values, so it is counted first and
+  // the Param tokens not at all.
+  double l1 = 0.0;
+  double l2 = 0.0;
+  for (const double p : params) {
+    l1 = l1 + std::fabs(p);
+    l2 = l2 + p * p;
+  }
+  for (const Token& token : expression.tokens) {
+    if (token.kind != TokenKind::Real) continue;
+    const double v = token.value.re;
+    l1 = l1 + std::fabs(v);
+    l2 = l2 + v * v;
+  }
+  return sse / static_cast<double>(samples.size()) + elastic_net_penalty(alpha, l1_ratio, l1, l2);
+}
+
+Refined refine_constants(const Expression& expression, Samples samples,
+                         std::span<const double> targets, OperatorList operators,
+                         std::size_t max_iterations, double alpha, double l1_ratio) {
+  std::vector<std::size_t> positions;
+  std::vector<double> p;
+  for (std::size_t t = 0; t < expression.tokens.size(); ++t) {
+    if (expression.tokens[t].kind != TokenKind::Param) continue;
+    positions.push_back(t);
+    p.push_back(expression.tokens[t].value.re);
+  }
+  const std::size_t m = p.size();
+  const auto error_at = [&](std::span<const double> params) {
+    return compute_error_with_params(expression, params, samples, targets, operators, alpha,
+                                     l1_ratio);
+  };
+
+  // Without parameters the objective at the stored values is the objective
+  // with an empty vector: nothing to count first, every Real token after.
+  // Samples without targets leave nothing to fit (the objective is +infinity).
+  double objective = error_at(p);
+  if (m == 0 || samples.size() != targets.size()) return Refined{expression, objective};
+
+  const std::size_t ns = samples.size();
+  std::vector<double> residuals(ns);
+  std::vector<double> jacobian(ns * m);  // row i holds dF_i/dp_k for every k
+  std::vector<double> diagonal(m);
+  std::vector<double> gradient(m);
+  std::vector<double> trial(m);
+  std::vector<Complex> at_p;
+  std::vector<Complex> shifted;
+  std::vector<Complex> stack;
+  stack.reserve(expression.complexity);
+
+  double lambda = kInitialDamping;
+  int rejections = 0;
+  std::size_t iteration = 0;
+  while (lambda <= kMaxDamping && iteration < max_iterations) {
+    to_complex(p, at_p);
+    shifted = at_p;
+    for (std::size_t i = 0; i < ns; ++i) {
+      const double f = real_or_zero(expression, samples[i], at_p, operators, stack);
+      residuals[i] = f - targets[i];
+      for (std::size_t k = 0; k < m; ++k) {
+        shifted[k] = Complex{p[k] + kStep, 0.0};
+        const double g = real_or_zero(expression, samples[i], shifted, operators, stack);
+        shifted[k] = at_p[k];
+        jacobian[i * m + k] = (g - f) / kStep;
+      }
+    }
+
+    for (std::size_t k = 0; k < m; ++k) {
+      double d = 0.0;
+      double grad = 0.0;
+      for (std::size_t i = 0; i < ns; ++i) {
+        const double j = jacobian[i * m + k];
+        d = d + j * j;
+        grad = grad + j * residuals[i];
+      }
+      diagonal[k] = d;
+      gradient[k] = grad;
+    }
+
+    for (std::size_t k = 0; k < m; ++k) {
+      trial[k] = p[k] - gradient[k] / ((lambda + diagonal[k]) + kGuard);
+    }
+    const double trial_objective = error_at(trial);
+
+    // A NaN or infinite trial never compares below the current objective.
+    if (trial_objective < objective) {
+      p = trial;
+      const double decrease = objective - trial_objective;
+      objective = trial_objective;
+      if (decrease < kTolerance) break;
+      lambda = lambda / 10.0;
+      rejections = 0;
+    } else {
+      if (rejections >= kRejectionsTolerated) break;
+      rejections += 1;
+      lambda = lambda * 10.0;
+    }
+    iteration += 1;
+  }
+
+  Refined result{expression, objective};
+  for (std::size_t k = 0; k < m; ++k) {
+    result.expression.tokens[positions[k]].value = Complex{p[k], 0.0};
+  }
+  result.expression.complexity = result.expression.tokens.size();
+  return result;
+}
+
+}  // namespace tov

@@ -1,0 +1,138 @@
+// SearchResult: evaluation of a found formula on new inputs and its LaTeX and
+// Python renderings.
+#include "result/search_result.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <utility>
+
+namespace tov {
+
+namespace {
+
+enum class Language { Latex, Python };
+
+std::vector<Complex>& to_complex(std::span<const double> values, std::vector<Complex>& out) {
+  out.clear();
+  for (const double x : values) out.push_back(Complex{x, 0.0});
+  return out;
+}
+
+std::string var_text(std::uint8_t index) {
+  char buffer[4];
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, index).ptr;
+  return "v_{" + std::string(buffer, end) + "}";
+}
+
+const Operator& operator_at(OperatorList operators, std::uint64_t id) {
+  // The search only produces ids of its own registry; anything else is a
+  // broken invariant, reported as an internal fault rather than read out of
+  // bounds.
+  if (id >= operators.size()) throw std::logic_error("operator id out of range");
+  return *operators[id];
+}
+
+std::string render_operator(const Operator& op, Language language,
+                            std::span<const std::string> args) {
+  return language == Language::Latex ? op.to_latex(args) : op.to_python(args);
+}
+
+// The rendering walk shared by both languages. A token list that cannot be
+// rendered (an operator with fewer operand texts than its arity, or a token
+// whose arity disagrees with its operator's) renders as the empty string, as
+// an empty list does: an operator is never handed the wrong number of texts.
+std::string render(const Expression& expression, OperatorList operators, Language language) {
+  std::vector<std::string> stack;
+  stack.reserve(expression.complexity);
+  for (const Token& token : expression.tokens) {
+    switch (token.kind) {
+      case TokenKind::Const: {
+        const Operator& op = operator_at(operators, token.op_id);
+        if (op.arity() != 0) return {};
+        stack.push_back(render_operator(op, language, {}));
+        break;
+      }
+      case TokenKind::Real:
+      case TokenKind::Param:
+        stack.push_back(format_fixed4(token.value.re));
+        break;
+      case TokenKind::Var:
+        stack.push_back(var_text(token.index));
+        break;
+      case TokenKind::Op: {
+        const Operator& op = operator_at(operators, token.op_id);
+        const std::size_t arity = token.arity;
+        if (op.arity() != arity || stack.size() < arity) return {};
+        const auto first = stack.end() - static_cast<std::ptrdiff_t>(arity);
+        std::string text =
+            render_operator(op, language, std::span<const std::string>(first, arity));
+        stack.erase(first, stack.end());
+        stack.push_back(std::move(text));
+        break;
+      }
+    }
+  }
+  return stack.empty() ? std::string() : std::move(stack.back());
+}
+
+}  // namespace
+
+SearchResult::SearchResult(Expression expression, std::shared_ptr<const OperatorRegistry> registry,
+                           double error)
+    : expression_(std::move(expression)), registry_(std::move(registry)), error_(error) {}
+
+double SearchResult::eval_multi(std::span<const double> point) const {
+  std::vector<Complex> inputs;
+  const std::optional<Complex> value = eval(expression_, to_complex(point, inputs), operators());
+  return value ? value->re : std::numeric_limits<double>::quiet_NaN();
+}
+
+std::vector<double> SearchResult::eval_batch(std::span<const std::vector<double>> rows) const {
+  std::vector<double> out;
+  out.reserve(rows.size());
+  std::vector<Complex> stack;
+  stack.reserve(expression_.complexity);
+  std::vector<Complex> inputs;
+  for (const std::vector<double>& row : rows) {
+    stack.clear();
+    const std::optional<Complex> value =
+        eval_internal(expression_.tokens, to_complex(row, inputs), {}, operators(), stack);
+    out.push_back(value ? value->re : std::numeric_limits<double>::quiet_NaN());
+  }
+  return out;
+}
+
+std::string SearchResult::to_latex() const {
+  return render(expression_, operators(), Language::Latex);
+}
+
+std::string SearchResult::to_python() const {
+  return render(expression_, operators(), Language::Python);
+}
+
+std::vector<double> SearchResult::parameters() const {
+  std::vector<double> values;
+  values.reserve(expression_.param_count);
+  for (const Token& token : expression_.tokens) {
+    if (token.kind == TokenKind::Param) values.push_back(token.value.re);
+  }
+  return values;
+}
+
+OperatorList SearchResult::operators() const {
+  return registry_ ? registry_->ops() : OperatorList{};
+}
+
+std::string format_fixed4(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+  // Sign, every integer digit of the largest double, the point, four digits.
+  char buffer[1 + std::numeric_limits<double>::max_exponent10 + 1 + 1 + 4];
+  const auto end =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 4).ptr;
+  return std::string(buffer, end);
+}
+
+}  // namespace tov
