@@ -15,6 +15,7 @@
 #include "engine/beam.hpp"
 #include "engine/console.hpp"
 #include "engine/expansion.hpp"
+#include "engine/fast_refine.hpp"
 #include "engine/optimizer.hpp"
 #include "engine/pareto.hpp"
 #include "engine/scoring.hpp"
@@ -169,28 +170,55 @@ struct Evaluated {
 Evaluated evaluate(const CandidateRef& ref, const SearchState& state, bool need_expression) {
   const bool refine = state.config.refine_params;
   const bool plain = state.control.reference_evaluator;
-  std::optional<Expression> expression;
-  const auto built = [&]() -> Expression& {
-    if (!expression) expression = materialize(ref, state.levels, state.registry->metas());
-    return *expression;
-  };
-  double error = plain ? compute_raw_error(built(), state.samples, state.targets, state.ops(),
-                                           state.config.alpha, state.config.l1_ratio)
-                       : fast_raw_error(ref, state);
-  const std::uint8_t params =
-      state.levels[ref.left_level][ref.left].expression.param_count +
-      (ref.right_level ? state.levels[ref.right_level][ref.right].expression.param_count : 0);
+  const LevelEntry& left = state.levels[ref.left_level][ref.left];
+  const LevelEntry* right = ref.right_level ? &state.levels[ref.right_level][ref.right] : nullptr;
+  const std::size_t params =
+      std::size_t{left.expression.param_count} + (right ? right->expression.param_count : 0);
+
+  if (plain || params > FastRefiner::kMaxParams) {
+    Expression expression = materialize(ref, state.levels, state.registry->metas());
+    double error = plain ? compute_raw_error(expression, state.samples, state.targets,
+                                             state.ops(), state.config.alpha,
+                                             state.config.l1_ratio)
+                         : fast_raw_error(ref, state);
+    if (refine && params != 0) {
+      Refined refined = refine_constants(expression, state.samples, state.targets, state.ops(),
+                                         kSearchIterations, state.config.alpha,
+                                         state.config.l1_ratio);
+      if (refined.error < error) {
+        error = refined.error;
+        expression = std::move(refined.expression);
+      }
+    }
+    return {std::move(expression), error};
+  }
+
+  double error = fast_raw_error(ref, state);
+  thread_local std::vector<double> values;
+  values.clear();
+  bool refined = false;
   if (refine && params != 0) {
-    Refined refined =
-        refine_constants(built(), state.samples, state.targets, state.ops(), kSearchIterations,
-                         state.config.alpha, state.config.l1_ratio);
-    if (refined.error < error) {
-      error = refined.error;
-      expression = std::move(refined.expression);
+    thread_local std::vector<Token> tokens;
+    thread_local FastRefiner refiner;
+    candidate_tokens(ref, state.levels, tokens);
+    for (const Token& t : tokens)
+      if (t.kind == TokenKind::Param) values.push_back(t.value.re);
+    const double refined_error =
+        refiner.refine(tokens, state.samples, state.targets, kSearchIterations,
+                       state.config.alpha, state.config.l1_ratio, values);
+    if (refined_error < error) {
+      error = refined_error;
+      refined = true;
     }
   }
-  if (need_expression) built();
-  return {expression ? std::move(*expression) : Expression{}, error};
+  if (!need_expression) return {Expression{}, error};
+  Expression expression = materialize(ref, state.levels, state.registry->metas());
+  if (refined) {
+    std::size_t k = 0;
+    for (Token& t : expression.tokens)
+      if (t.kind == TokenKind::Param) t.value = Complex{values[k++], 0.0};
+  }
+  return {std::move(expression), error};
 }
 
 // Generates the level's candidates that are new in `seen`, in candidate order.

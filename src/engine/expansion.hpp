@@ -54,6 +54,9 @@ void enumerate_candidates(std::size_t level, const Levels& levels,
 Expression materialize(const CandidateRef& ref, const Levels& levels,
                        std::span<const OperatorMeta> metas);
 
+// The candidate's tokens alone (no formula text), written into `out`.
+void candidate_tokens(const CandidateRef& ref, const Levels& levels, std::vector<Token>& out);
+
 // The candidate's structure key, from its operands' keys.
 std::string candidate_key(const CandidateRef& ref, const Levels& levels);
 

@@ -1,0 +1,73 @@
+// Constant refinement organised for speed, with exactly the arithmetic of
+// refine_constants (engine/optimizer.hpp): every value it computes is one
+// the plain version computes too, in the same order, so results agree bit
+// for bit. What it saves:
+//   - nodes that depend on no parameter are evaluated once per call;
+//   - a Jacobian column re-evaluates only the nodes that depend on its
+//     parameter;
+//   - an accepted trial's values become the next point's values, and after
+//     a rejected trial the Jacobian is reused;
+//   - a trial is abandoned as soon as its partial objective reaches the
+//     incumbent: the sum of squares can only grow.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "core/complex.hpp"
+#include "core/expression.hpp"
+#include "engine/scoring.hpp"
+
+namespace tov {
+
+class FastRefiner {
+ public:
+  // The most parameters a candidate may have to be refined here.
+  static constexpr std::size_t kMaxParams = 64;
+
+  // Refines the Param values of `tokens` (a valid postfix expression over the
+  // builtin operator ids). `params` holds the starting values on entry and
+  // the refined ones on return; the objective at them is returned. Requires
+  // 1 <= params.size() <= kMaxParams and as many samples as targets.
+  double refine(std::span<const Token> tokens, Samples samples, std::span<const double> targets,
+                std::size_t max_iterations, double alpha, double l1_ratio,
+                std::vector<double>& params);
+
+ private:
+  struct Node {
+    Token token;
+    std::uint32_t left = 0;
+    std::uint32_t right = 0;
+    std::uint64_t deps = 0;  // bit k: depends on parameter k
+  };
+
+  void compile(std::span<const Token> tokens);
+  void evaluate_fixed(Samples samples);
+  // Evaluates the parameter-dependent nodes at sample i into `out`.
+  bool evaluate_sample(std::size_t i, Samples samples, std::span<const double> params,
+                       std::vector<Complex>& out_values, std::vector<std::uint8_t>& out_valid);
+  double penalty(std::span<const double> params, double alpha, double l1_ratio) const;
+
+  std::vector<Node> nodes_;
+  std::vector<std::uint32_t> dependent_;  // nodes with deps != 0, postfix order
+  std::vector<double> reals_;             // values of Real tokens, token order
+  std::size_t ns_ = 0;
+  // Node-major values: node * ns + sample.
+  std::vector<Complex> fixed_values_;
+  std::vector<std::uint8_t> fixed_valid_;
+  std::vector<Complex> current_values_;
+  std::vector<std::uint8_t> current_valid_;
+  std::vector<Complex> trial_values_;
+  std::vector<std::uint8_t> trial_valid_;
+  std::vector<Complex> scratch_values_;
+  std::vector<std::uint8_t> scratch_valid_;
+  std::vector<double> f_;
+  std::vector<double> residuals_;
+  std::vector<double> diagonal_;
+  std::vector<double> gradient_;
+  std::vector<double> trial_params_;
+  std::vector<double> shifted_;
+};
+
+}  // namespace tov
