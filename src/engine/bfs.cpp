@@ -13,6 +13,7 @@
 
 #include "core/signature.hpp"
 #include "engine/beam.hpp"
+#include "engine/block_eval.hpp"
 #include "engine/console.hpp"
 #include "engine/expansion.hpp"
 #include "engine/fast_refine.hpp"
@@ -85,15 +86,11 @@ void fill_cached_values(LevelEntry& entry, const SearchState& state) {
   std::vector<Complex> stack;
   stack.reserve(e.complexity);
   entry.values.resize(state.samples.size());
+  entry.valid.resize(state.samples.size());
   for (std::size_t i = 0; i < state.samples.size(); ++i) {
-    stack.clear();
     const auto v = eval_internal(e.tokens, state.samples[i], {}, state.ops(), stack);
-    if (v) {
-      entry.values[i] = *v;
-    } else {
-      if (entry.invalid.empty()) entry.invalid.assign(state.samples.size(), 0);
-      entry.invalid[i] = 1;
-    }
+    entry.valid[i] = v.has_value();
+    entry.values[i] = v.value_or(Complex{});
   }
   std::vector<Complex> inputs(e.var_count);
   for (std::size_t p = 0; p < kFingerprintPoints; ++p) {
@@ -127,21 +124,24 @@ std::optional<Fingerprint> fast_fingerprint(const CandidateRef& ref, const Level
   return fingerprint_from_values(values);
 }
 
-// Raw error of a candidate from its operands' cached sample values.
+// Raw error of a candidate from its operands' cached sample values: one
+// operator application per sample.
 double fast_raw_error(const CandidateRef& ref, const SearchState& state) {
   const LevelEntry& left = state.levels[ref.left_level][ref.left];
-  const LevelEntry* right = ref.right_level ? &state.levels[ref.right_level][ref.right] : nullptr;
-  constexpr double kInf = std::numeric_limits<double>::infinity();
-  double sse = 0.0;
+  const LevelEntry& right = ref.right_level ? state.levels[ref.right_level][ref.right] : left;
   const std::size_t n = state.samples.size();
+  thread_local std::vector<Complex> values;
+  thread_local std::vector<std::uint8_t> valid;
+  values.resize(n);
+  valid.resize(n);
+  apply_op_block(ref.op, Column{left.values.data(), left.valid.data()},
+                 Column{right.values.data(), right.valid.data()}, values.data(), valid.data(), 0,
+                 n);
+  double sse = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
-    if (!left.invalid.empty() && left.invalid[i]) return kInf;
-    if (right && !right->invalid.empty() && right->invalid[i]) return kInf;
-    const Complex args[2] = {left.values[i], right ? right->values[i] : Complex{}};
-    const auto v = kernels::apply_builtin(ref.op, args);
-    if (!v || !within_limits(*v)) return kInf;
-    const double d = v->re - state.targets[i];
-    sse += d * d;
+    if (!valid[i]) return std::numeric_limits<double>::infinity();
+    const double d = values[i].re - state.targets[i];
+    sse = sse + d * d;
   }
   const double mse = sse / static_cast<double>(state.targets.size());
   double l1 = 0.0;
@@ -150,12 +150,12 @@ double fast_raw_error(const CandidateRef& ref, const SearchState& state) {
     for (const Token& t : e.tokens) {
       if (t.kind != TokenKind::Real && t.kind != TokenKind::Param) continue;
       const double v = t.value.re;
-      l1 += std::fabs(v);
-      l2 += v * v;
+      l1 = l1 + std::fabs(v);
+      l2 = l2 + v * v;
     }
   };
   add_penalty_terms(left.expression);
-  if (right) add_penalty_terms(right->expression);
+  if (ref.right_level) add_penalty_terms(right.expression);
   return mse + elastic_net_penalty(state.config.alpha, state.config.l1_ratio, l1, l2);
 }
 

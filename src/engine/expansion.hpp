@@ -26,7 +26,7 @@ struct LevelEntry {
   Expression expression;
   std::string key;
   std::vector<Complex> values;                          // one per sample
-  std::vector<std::uint8_t> invalid;                    // per sample; empty when all valid
+  std::vector<std::uint8_t> valid;                      // per sample: 0 where no value
   std::array<Complex, kFingerprintPoints> fp_values{};  // valid for every entry
 };
 

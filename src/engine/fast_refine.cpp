@@ -3,9 +3,10 @@
 #include <cmath>
 #include <limits>
 #include <stdexcept>
+#include <algorithm>
 #include <utility>
 
-#include "ops/kernels.hpp"
+#include "engine/block_eval.hpp"
 
 namespace tov {
 
@@ -18,15 +19,9 @@ constexpr double kGuard = 1e-6;
 constexpr double kTolerance = 1e-9;
 constexpr int kRejectionsTolerated = 2;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
-
-// One operator application with the evaluator's acceptance test.
-inline bool apply(std::uint64_t op, Complex a, Complex b, Complex& out) {
-  const Complex args[2] = {a, b};
-  const auto v = kernels::apply_builtin(op, args);
-  if (!v || !within_limits(*v)) return false;
-  out = *v;
-  return true;
-}
+// Samples per block of a trial evaluation: small enough to stop early,
+// large enough to keep the per-node loops long.
+constexpr std::size_t kBlock = 32;
 
 }  // namespace
 
@@ -66,69 +61,69 @@ void FastRefiner::compile(std::span<const Token> tokens) {
 }
 
 void FastRefiner::evaluate_fixed(Samples samples) {
-  const std::size_t count = nodes_.size() * ns_;
-  fixed_values_.resize(count);
-  fixed_valid_.assign(count, 0);
+  fixed_.resize(nodes_.size() * ns_);
   for (std::size_t n = 0; n < nodes_.size(); ++n) {
     const Node& node = nodes_[n];
     if (node.deps != 0) continue;
-    Complex* values = &fixed_values_[n * ns_];
-    std::uint8_t* valid = &fixed_valid_[n * ns_];
+    Complex* values = &fixed_.values[n * ns_];
+    std::uint8_t* valid = &fixed_.valid[n * ns_];
     const Token& t = node.token;
-    for (std::size_t i = 0; i < ns_; ++i) {
-      switch (t.kind) {
-        case TokenKind::Var:
+    switch (t.kind) {
+      case TokenKind::Var:
+        for (std::size_t i = 0; i < ns_; ++i) {
           valid[i] = t.index < samples[i].size();
-          if (valid[i]) values[i] = samples[i][t.index];
-          break;
-        case TokenKind::Real:
-          values[i] = Complex{t.value.re, 0.0};
-          valid[i] = 1;
-          break;
-        case TokenKind::Const:
-          values[i] = t.value;
-          valid[i] = 1;
-          break;
-        case TokenKind::Op: {
-          const std::size_t a = node.left * ns_ + i;
-          const std::size_t b = node.right * ns_ + i;
-          const bool inputs = fixed_valid_[a] && (t.arity == 1 || fixed_valid_[b]);
-          valid[i] = inputs && apply(t.op_id, fixed_values_[a],
-                                     t.arity == 2 ? fixed_values_[b] : Complex{}, values[i]);
-          break;
+          values[i] = valid[i] ? samples[i][t.index] : Complex{};
         }
-        case TokenKind::Param:
-          break;
+        break;
+      case TokenKind::Real:
+      case TokenKind::Const: {
+        const Complex v = t.kind == TokenKind::Real ? Complex{t.value.re, 0.0} : t.value;
+        for (std::size_t i = 0; i < ns_; ++i) {
+          values[i] = v;
+          valid[i] = 1;
+        }
+        break;
       }
+      case TokenKind::Op: {
+        const Column a{&fixed_.values[node.left * ns_], &fixed_.valid[node.left * ns_]};
+        const Column b{&fixed_.values[node.right * ns_], &fixed_.valid[node.right * ns_]};
+        apply_op_block(t.op_id, a, b, values, valid, 0, ns_);
+        break;
+      }
+      case TokenKind::Param:
+        break;
     }
   }
 }
 
-bool FastRefiner::evaluate_sample(std::size_t i, Samples, std::span<const double> params,
-                                  std::vector<Complex>& out_values,
-                                  std::vector<std::uint8_t>& out_valid) {
+void FastRefiner::evaluate_dependent(std::span<const double> params, Buffer& out,
+                                     std::size_t begin, std::size_t end, int shifted_param,
+                                     double shifted) {
+  const std::uint64_t bit = shifted_param < 0 ? 0 : std::uint64_t{1} << shifted_param;
+  const auto column = [&](std::uint32_t c) {
+    const std::uint64_t deps = nodes_[c].deps;
+    const Buffer& from = deps == 0 ? fixed_ : (bit == 0 || (deps & bit)) ? out : current_;
+    return Column{&from.values[c * ns_], &from.valid[c * ns_]};
+  };
   for (const std::uint32_t n : dependent_) {
     const Node& node = nodes_[n];
-    const std::size_t at = n * ns_ + i;
+    if (bit != 0 && (node.deps & bit) == 0) continue;
+    Complex* values = &out.values[n * ns_];
+    std::uint8_t* valid = &out.valid[n * ns_];
     if (node.token.kind == TokenKind::Param) {
-      out_values[at] = Complex{params[node.token.index], 0.0};
-      out_valid[at] = 1;
+      const double p = static_cast<int>(node.token.index) == shifted_param
+                           ? shifted
+                           : params[node.token.index];
+      for (std::size_t i = begin; i < end; ++i) {
+        values[i] = Complex{p, 0.0};
+        valid[i] = 1;
+      }
       continue;
     }
-    const auto input = [&](std::uint32_t c, Complex& v) {
-      const std::size_t ci = c * ns_ + i;
-      if (nodes_[c].deps == 0) {
-        v = fixed_values_[ci];
-        return fixed_valid_[ci] != 0;
-      }
-      v = out_values[ci];
-      return out_valid[ci] != 0;
-    };
-    Complex a{}, b{};
-    const bool inputs = input(node.left, a) && (node.token.arity == 1 || input(node.right, b));
-    out_valid[at] = inputs && apply(node.token.op_id, a, b, out_values[at]);
+    const Column a = column(node.left);
+    const Column b = node.token.arity == 2 ? column(node.right) : a;
+    apply_op_block(node.token.op_id, a, b, values, valid, begin, end);
   }
-  return out_valid[(nodes_.size() - 1) * ns_ + i] != 0;
 }
 
 double FastRefiner::penalty(std::span<const double> params, double alpha, double l1_ratio) const {
@@ -153,26 +148,21 @@ double FastRefiner::refine(std::span<const Token> tokens, Samples samples,
   ns_ = samples.size();
   const auto nd = static_cast<double>(ns_);
   evaluate_fixed(samples);
-  current_values_.resize(nodes_.size() * ns_);
-  current_valid_.assign(nodes_.size() * ns_, 0);
-  trial_values_.resize(nodes_.size() * ns_);
-  trial_valid_.assign(nodes_.size() * ns_, 0);
-  scratch_values_.resize(nodes_.size());
-  scratch_valid_.assign(nodes_.size(), 0);
+  current_.resize(nodes_.size() * ns_);
+  trial_.resize(nodes_.size() * ns_);
+  scratch_.resize(nodes_.size() * ns_);
   const std::size_t root = (nodes_.size() - 1) * ns_;
 
-  // Objective at the starting point; every sample is evaluated, since the
+  // Objective at the starting point. Every sample is evaluated, since the
   // Jacobian needs the values even where one sample fails.
   double objective;
   {
+    evaluate_dependent(params, current_, 0, ns_);
     double sse = 0.0;
     bool all_valid = true;
-    for (std::size_t i = 0; i < ns_; ++i) {
-      if (!evaluate_sample(i, samples, params, current_values_, current_valid_)) {
-        all_valid = false;
-        continue;
-      }
-      const double residual = current_values_[root + i].re - targets[i];
+    for (std::size_t i = 0; i < ns_ && all_valid; ++i) {
+      all_valid = current_.valid[root + i] != 0;
+      const double residual = current_.values[root + i].re - targets[i];
       sse = sse + residual * residual;
     }
     objective = all_valid ? sse / nd + penalty(params, alpha, l1_ratio) : kInfinity;
@@ -191,43 +181,15 @@ double FastRefiner::refine(std::span<const Token> tokens, Samples samples,
   while (lambda <= kMaxDamping && iteration < max_iterations) {
     if (jacobian_stale) {
       for (std::size_t i = 0; i < ns_; ++i) {
-        f_[i] = current_valid_[root + i] ? current_values_[root + i].re : 0.0;
+        f_[i] = current_.valid[root + i] ? current_.values[root + i].re : 0.0;
         residuals_[i] = f_[i] - targets[i];
       }
       for (std::size_t k = 0; k < m; ++k) {
-        const std::uint64_t bit = std::uint64_t{1} << k;
-        const double shifted = params[k] + kStep;
+        evaluate_dependent(params, scratch_, 0, ns_, static_cast<int>(k), params[k] + kStep);
         double d = 0.0;
         double grad = 0.0;
         for (std::size_t i = 0; i < ns_; ++i) {
-          for (const std::uint32_t n : dependent_) {
-            const Node& node = nodes_[n];
-            if ((node.deps & bit) == 0) continue;
-            if (node.token.kind == TokenKind::Param) {
-              scratch_values_[n] = Complex{shifted, 0.0};
-              scratch_valid_[n] = 1;
-              continue;
-            }
-            const auto input = [&](std::uint32_t c, Complex& v) {
-              if (nodes_[c].deps & bit) {
-                v = scratch_values_[c];
-                return scratch_valid_[c] != 0;
-              }
-              const std::size_t ci = c * ns_ + i;
-              if (nodes_[c].deps == 0) {
-                v = fixed_values_[ci];
-                return fixed_valid_[ci] != 0;
-              }
-              v = current_values_[ci];
-              return current_valid_[ci] != 0;
-            };
-            Complex a{}, b{};
-            const bool inputs =
-                input(node.left, a) && (node.token.arity == 1 || input(node.right, b));
-            scratch_valid_[n] = inputs && apply(node.token.op_id, a, b, scratch_values_[n]);
-          }
-          const std::size_t top = nodes_.size() - 1;
-          const double g = scratch_valid_[top] ? scratch_values_[top].re : 0.0;
+          const double g = scratch_.valid[root + i] ? scratch_.values[root + i].re : 0.0;
           const double j = (g - f_[i]) / kStep;
           d = d + j * j;
           grad = grad + j * residuals_[i];
@@ -241,33 +203,33 @@ double FastRefiner::refine(std::span<const Token> tokens, Samples samples,
     for (std::size_t k = 0; k < m; ++k)
       trial_params_[k] = params[k] - gradient_[k] / ((lambda + diagonal_[k]) + kGuard);
 
-    // The trial's objective, abandoned once it can no longer beat the
-    // incumbent: the partial sum of squares only grows with more samples.
+    // The trial's objective, evaluated block by block and abandoned once it
+    // can no longer beat the incumbent: the partial sum of squares only grows.
     const double trial_penalty = penalty(trial_params_, alpha, l1_ratio);
     const bool can_skip = objective != kInfinity;
     double trial_objective = kInfinity;
     {
       double sse = 0.0;
       bool complete = true;
-      for (std::size_t i = 0; i < ns_; ++i) {
-        if (!evaluate_sample(i, samples, trial_params_, trial_values_, trial_valid_)) {
-          complete = false;
-          break;
+      for (std::size_t begin = 0; begin < ns_ && complete; begin += kBlock) {
+        const std::size_t end = std::min(ns_, begin + kBlock);
+        evaluate_dependent(trial_params_, trial_, begin, end);
+        for (std::size_t i = begin; i < end; ++i) {
+          if (!trial_.valid[root + i]) {
+            complete = false;
+            break;
+          }
+          const double residual = trial_.values[root + i].re - targets[i];
+          sse = sse + residual * residual;
         }
-        const double residual = trial_values_[root + i].re - targets[i];
-        sse = sse + residual * residual;
-        if (can_skip && sse / nd + trial_penalty >= objective) {
-          complete = false;
-          break;
-        }
+        if (complete && can_skip && sse / nd + trial_penalty >= objective) complete = false;
       }
       if (complete) trial_objective = sse / nd + trial_penalty;
     }
 
     if (trial_objective < objective) {
       params.swap(trial_params_);
-      std::swap(current_values_, trial_values_);
-      std::swap(current_valid_, trial_valid_);
+      std::swap(current_, trial_);
       jacobian_stale = true;
       const double decrease = objective - trial_objective;
       objective = trial_objective;

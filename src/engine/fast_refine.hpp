@@ -41,33 +41,39 @@ class FastRefiner {
     std::uint32_t right = 0;
     std::uint64_t deps = 0;  // bit k: depends on parameter k
   };
+  // Node-major value storage: node * ns + sample.
+  struct Buffer {
+    std::vector<Complex> values;
+    std::vector<std::uint8_t> valid;
+    void resize(std::size_t size) {
+      values.resize(size);
+      valid.resize(size);
+    }
+  };
 
   void compile(std::span<const Token> tokens);
   void evaluate_fixed(Samples samples);
-  // Evaluates the parameter-dependent nodes at sample i into `out`.
-  bool evaluate_sample(std::size_t i, Samples samples, std::span<const double> params,
-                       std::vector<Complex>& out_values, std::vector<std::uint8_t>& out_valid);
+  // Evaluates, over samples [begin, end), the nodes that depend on a
+  // parameter into `out`. With `shifted_param` set, only the nodes that
+  // depend on that parameter are evaluated, with its value replaced by
+  // `shifted`, and the other parameter-dependent inputs come from current_.
+  void evaluate_dependent(std::span<const double> params, Buffer& out, std::size_t begin,
+                          std::size_t end, int shifted_param = -1, double shifted = 0.0);
   double penalty(std::span<const double> params, double alpha, double l1_ratio) const;
 
   std::vector<Node> nodes_;
   std::vector<std::uint32_t> dependent_;  // nodes with deps != 0, postfix order
   std::vector<double> reals_;             // values of Real tokens, token order
   std::size_t ns_ = 0;
-  // Node-major values: node * ns + sample.
-  std::vector<Complex> fixed_values_;
-  std::vector<std::uint8_t> fixed_valid_;
-  std::vector<Complex> current_values_;
-  std::vector<std::uint8_t> current_valid_;
-  std::vector<Complex> trial_values_;
-  std::vector<std::uint8_t> trial_valid_;
-  std::vector<Complex> scratch_values_;
-  std::vector<std::uint8_t> scratch_valid_;
+  Buffer fixed_;
+  Buffer current_;
+  Buffer trial_;
+  Buffer scratch_;
   std::vector<double> f_;
   std::vector<double> residuals_;
   std::vector<double> diagonal_;
   std::vector<double> gradient_;
   std::vector<double> trial_params_;
-  std::vector<double> shifted_;
 };
 
 }  // namespace tov
