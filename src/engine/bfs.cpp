@@ -1,5 +1,6 @@
 #include "engine/bfs.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -17,6 +18,7 @@
 #include "engine/console.hpp"
 #include "engine/expansion.hpp"
 #include "engine/fast_refine.hpp"
+#include "engine/memory.hpp"
 #include "engine/optimizer.hpp"
 #include "engine/pareto.hpp"
 #include "engine/scoring.hpp"
@@ -75,6 +77,7 @@ struct SearchState {
   SeenSet seen;
   std::shared_ptr<ParetoFront> front;
   Levels levels;
+  std::atomic<std::uint64_t> refinements{0};
 
   bool interrupted() const { return control.interrupted && control.interrupted(); }
   OperatorList ops() const { return registry->ops(); }
@@ -165,6 +168,7 @@ double fast_raw_error(const CandidateRef& ref, const SearchState& state) {
 struct Evaluated {
   Expression expression;
   double error;
+  bool refined_run = false;  // refinement was attempted
 };
 
 Evaluated evaluate(const CandidateRef& ref, const SearchState& state, bool need_expression) {
@@ -177,48 +181,48 @@ Evaluated evaluate(const CandidateRef& ref, const SearchState& state, bool need_
 
   if (plain || params > FastRefiner::kMaxParams) {
     Expression expression = materialize(ref, state.levels, state.registry->metas());
-    double error = plain ? compute_raw_error(expression, state.samples, state.targets,
-                                             state.ops(), state.config.alpha,
-                                             state.config.l1_ratio)
+    double error = plain ? compute_raw_error(expression, state.samples, state.targets, state.ops(),
+                                             state.config.alpha, state.config.l1_ratio)
                          : fast_raw_error(ref, state);
     if (refine && params != 0) {
-      Refined refined = refine_constants(expression, state.samples, state.targets, state.ops(),
-                                         kSearchIterations, state.config.alpha,
-                                         state.config.l1_ratio);
+      Refined refined =
+          refine_constants(expression, state.samples, state.targets, state.ops(), kSearchIterations,
+                           state.config.alpha, state.config.l1_ratio);
       if (refined.error < error) {
         error = refined.error;
         expression = std::move(refined.expression);
       }
     }
-    return {std::move(expression), error};
+    return {std::move(expression), error, refine && params != 0};
   }
 
-  double error = fast_raw_error(ref, state);
+  Evaluated result{Expression{}, fast_raw_error(ref, state), refine && params != 0};
   thread_local std::vector<double> values;
-  values.clear();
-  bool refined = false;
-  if (refine && params != 0) {
+  bool improved = false;
+  if (result.refined_run) {
     thread_local std::vector<Token> tokens;
     thread_local FastRefiner refiner;
     candidate_tokens(ref, state.levels, tokens);
+    values.clear();
     for (const Token& t : tokens)
       if (t.kind == TokenKind::Param) values.push_back(t.value.re);
     const double refined_error =
-        refiner.refine(tokens, state.samples, state.targets, kSearchIterations,
-                       state.config.alpha, state.config.l1_ratio, values);
-    if (refined_error < error) {
-      error = refined_error;
-      refined = true;
+        refiner.refine(tokens, state.samples, state.targets, kSearchIterations, state.config.alpha,
+                       state.config.l1_ratio, values);
+    if (refined_error < result.error) {
+      result.error = refined_error;
+      improved = true;
     }
   }
-  if (!need_expression) return {Expression{}, error};
-  Expression expression = materialize(ref, state.levels, state.registry->metas());
-  if (refined) {
-    std::size_t k = 0;
-    for (Token& t : expression.tokens)
-      if (t.kind == TokenKind::Param) t.value = Complex{values[k++], 0.0};
+  if (need_expression) {
+    result.expression = materialize(ref, state.levels, state.registry->metas());
+    if (improved) {
+      std::size_t k = 0;
+      for (Token& t : result.expression.tokens)
+        if (t.kind == TokenKind::Param) t.value = Complex{values[k++], 0.0};
+    }
   }
-  return {std::move(expression), error};
+  return result;
 }
 
 // Generates the level's candidates that are new in `seen`, in candidate order.
@@ -294,6 +298,26 @@ void seed(SearchState& state, std::size_t variables) {
 
 std::string decimal(std::uint64_t value) { return std::to_string(value); }
 
+// Candidates level `level` tries before deduplication.
+std::uint64_t generated_count(std::size_t level, const SearchState& state) {
+  const std::uint64_t unary = state.registry->ids_by_arity(1).size();
+  const std::uint64_t binary = state.registry->ids_by_arity(2).size();
+  std::uint64_t count = unary * state.levels[level - 1].size();
+  for (std::size_t k = 1; k + 2 <= level; ++k)
+    count += binary * state.levels[k].size() * state.levels[level - 1 - k].size();
+  return count;
+}
+
+// Bytes the level is expected to need beyond what the search holds already:
+// its candidates and their fingerprints, and the values cached for the
+// expressions it retains.
+std::uint64_t level_memory(std::size_t level, std::uint64_t generated, const SearchState& state) {
+  const std::uint64_t retained = std::min<std::uint64_t>(generated, state.config.beam_width);
+  const std::uint64_t per_retained =
+      state.samples.size() * (sizeof(Complex) + 1) + level * (sizeof(Token) + 16) + 256;
+  return generated * kBytesPerCandidate + retained * per_retained;
+}
+
 // Runs one level; false when interrupted.
 bool run_level(std::size_t level, SearchState& state) {
   const auto level_start = std::chrono::steady_clock::now();
@@ -301,6 +325,7 @@ bool run_level(std::size_t level, SearchState& state) {
 
   auto candidates = generate(level, state);
   if (!candidates) return false;
+  if (state.control.stats) state.control.stats->candidates.push_back(candidates->size());
 
   LevelProgress progress(state.out, level, candidates->size());
   std::vector<std::optional<Scored>> evaluated;
@@ -310,7 +335,9 @@ bool run_level(std::size_t level, SearchState& state) {
       [&](std::size_t i) -> std::optional<Scored> {
         progress.step();
         const CandidateRef& ref = (*candidates)[i];
-        const double error = evaluate(ref, state, false).error;
+        const Evaluated e = evaluate(ref, state, false);
+        if (e.refined_run) state.refinements.fetch_add(1, std::memory_order_relaxed);
+        const double error = e.error;
         if (!std::isfinite(error)) return std::nullopt;
         return Scored{ref, candidate_score(error, level, penalty)};
       },
@@ -408,7 +435,17 @@ Outcome<std::vector<SearchResult>> run_bfs(std::span<const std::vector<double>> 
     for (std::uint64_t level = 2; level <= config.max_complexity; ++level) {
       if (state.interrupted()) return interrupted();
       state.levels.emplace_back();
-      if (!run_level(level, state)) return interrupted();
+      const std::uint64_t generated = generated_count(level, state);
+      if (control.stats) control.stats->generated.push_back(generated);
+      const std::uint64_t needed = level_memory(level, generated, state);
+      const auto available = control.memory_limit ? control.memory_limit : available_memory();
+      if (available && needed > *available) {
+        constexpr std::uint64_t kMiB = 1024 * 1024;
+        return SearchError{MemoryLimitExceeded{(needed + kMiB - 1) / kMiB, *available / kMiB}};
+      }
+      const bool completed = run_level(level, state);
+      if (control.stats) control.stats->refinements = state.refinements.load();
+      if (!completed) return interrupted();
       if (check_early_exit(*state.front, config.exhaustive, config.early_exit_tolerance)) break;
     }
   }

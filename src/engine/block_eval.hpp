@@ -68,8 +68,8 @@ inline void apply_op_block(std::uint64_t op, Column a, Column b, Complex* out, s
   namespace k = kernels;
   switch (op) {
     case op_id::kTov:
-      return binary([](Complex x, Complex y) { return k::eval_tov(x, y); }, a, b, out, valid,
-                    begin, end);
+      return binary([](Complex x, Complex y) { return k::eval_tov(x, y); }, a, b, out, valid, begin,
+                    end);
     case op_id::kPlus:
       return binary([](Complex x, Complex y) { return k::eval_plus(x, y); }, a, b, out, valid,
                     begin, end);
@@ -77,8 +77,8 @@ inline void apply_op_block(std::uint64_t op, Column a, Column b, Complex* out, s
       return binary([](Complex x, Complex y) { return k::eval_times(x, y); }, a, b, out, valid,
                     begin, end);
     case op_id::kSubtract:
-      return binary([](Complex x, Complex y) { return k::eval_subtract(x, y); }, a, b, out,
-                    valid, begin, end);
+      return binary([](Complex x, Complex y) { return k::eval_subtract(x, y); }, a, b, out, valid,
+                    begin, end);
     case op_id::kDivide:
       return binary([](Complex x, Complex y) { return k::eval_divide(x, y); }, a, b, out, valid,
                     begin, end);

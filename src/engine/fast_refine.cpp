@@ -1,9 +1,9 @@
 #include "engine/fast_refine.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
-#include <algorithm>
 #include <utility>
 
 #include "engine/block_eval.hpp"
@@ -96,9 +96,8 @@ void FastRefiner::evaluate_fixed(Samples samples) {
   }
 }
 
-void FastRefiner::evaluate_dependent(std::span<const double> params, Buffer& out,
-                                     std::size_t begin, std::size_t end, int shifted_param,
-                                     double shifted) {
+void FastRefiner::evaluate_dependent(std::span<const double> params, Buffer& out, std::size_t begin,
+                                     std::size_t end, int shifted_param, double shifted) {
   const std::uint64_t bit = shifted_param < 0 ? 0 : std::uint64_t{1} << shifted_param;
   const auto column = [&](std::uint32_t c) {
     const std::uint64_t deps = nodes_[c].deps;
@@ -111,9 +110,8 @@ void FastRefiner::evaluate_dependent(std::span<const double> params, Buffer& out
     Complex* values = &out.values[n * ns_];
     std::uint8_t* valid = &out.valid[n * ns_];
     if (node.token.kind == TokenKind::Param) {
-      const double p = static_cast<int>(node.token.index) == shifted_param
-                           ? shifted
-                           : params[node.token.index];
+      const double p =
+          static_cast<int>(node.token.index) == shifted_param ? shifted : params[node.token.index];
       for (std::size_t i = begin; i < end; ++i) {
         values[i] = Complex{p, 0.0};
         valid[i] = 1;

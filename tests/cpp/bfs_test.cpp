@@ -302,6 +302,40 @@ TEST(Search, InterruptStopsTheSearch) {
   EXPECT_TRUE(std::holds_alternative<Interrupted>(outcome.error()));
 }
 
+TEST(Search, MemoryGuardStopsBeforeALevelThatWouldNotFit) {
+  const Problem p = one_variable([](double x) { return std::sin(x) * std::exp(x); }, 50);
+  SearchConfig config = small_config(8, 2000);
+  config.exhaustive = true;
+  SearchControl control;
+  control.memory_limit = 3u * 1024 * 1024;  // 3 MiB
+  auto outcome = quiet_search(p, config, control);
+  ASSERT_FALSE(outcome.ok());
+  const auto* error = std::get_if<MemoryLimitExceeded>(&outcome.error());
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->available_mb, 3u);
+  EXPECT_GT(error->needed_mb, 3u);
+  EXPECT_EQ(error_message(outcome.error()),
+            "Memory limit exceeded: " + std::to_string(error->needed_mb) + "MB > 3MB");
+
+  control.memory_limit = std::uint64_t{1} << 40;
+  EXPECT_TRUE(quiet_search(p, small_config(4, 50), control).ok());
+}
+
+TEST(Search, StatisticsCountEveryLevel) {
+  const Problem p = one_variable([](double x) { return std::cos(x) + x; });
+  SearchStats stats;
+  SearchControl control;
+  control.stats = &stats;
+  SearchConfig config = small_config(5, 30);
+  config.exhaustive = true;
+  ASSERT_TRUE(quiet_search(p, config, control).ok());
+  ASSERT_EQ(stats.candidates.size(), 4u);
+  ASSERT_EQ(stats.generated.size(), 4u);
+  EXPECT_EQ(stats.generated[0], 2u * 13u);
+  for (std::size_t i = 0; i < 4; ++i) EXPECT_LE(stats.candidates[i], stats.generated[i]);
+  EXPECT_GT(stats.refinements, 0u);
+}
+
 // --- Determinism and the fast paths ------------------------------------------
 
 std::string describe(const Outcome<std::vector<SearchResult>>& outcome) {

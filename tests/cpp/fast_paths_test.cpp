@@ -1,0 +1,150 @@
+// The fast paths of the search against the plain evaluator: every result must
+// agree bit for bit.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "engine/block_eval.hpp"
+#include "engine/fast_refine.hpp"
+#include "engine/optimizer.hpp"
+#include "ops/registry.hpp"
+
+namespace tov {
+namespace {
+
+bool same_bits(double a, double b) {
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
+class Random {
+ public:
+  explicit Random(std::uint64_t seed) : rng_(seed) {}
+  std::size_t below(std::size_t n) { return rng_() % n; }
+  double uniform(double lo, double hi) {
+    return std::uniform_real_distribution<double>(lo, hi)(rng_);
+  }
+
+  // Mostly ordinary values, sometimes the special ones operators must handle.
+  double value() {
+    static const double specials[] = {0.0,
+                                      -0.0,
+                                      1.0,
+                                      -1.0,
+                                      1e300,
+                                      -1e300,
+                                      1e-310,
+                                      std::numeric_limits<double>::infinity(),
+                                      -std::numeric_limits<double>::infinity(),
+                                      std::numeric_limits<double>::quiet_NaN()};
+    if (below(8) == 0) return specials[below(std::size(specials))];
+    return uniform(-3.0, 3.0);
+  }
+
+  // A random expression by the construction rules, with `vars` variables.
+  Expression expression(const OperatorRegistry& registry, int depth, std::uint8_t vars) {
+    if (depth == 0 || below(4) == 0) {
+      if (below(2) == 0) {
+        Expression c = make_param_leaf();
+        c.tokens[0].value = Complex{uniform(-2.0, 2.0), 0.0};
+        return c;
+      }
+      return make_var_leaf(static_cast<std::uint8_t>(below(vars)));
+    }
+    const auto unary = registry.ids_by_arity(1);
+    const auto binary = registry.ids_by_arity(2);
+    if (below(2) == 0) {
+      const auto op = unary[below(unary.size())];
+      return make_unary(op, registry.metas()[op].name, expression(registry, depth - 1, vars));
+    }
+    const auto op = binary[below(binary.size())];
+    Expression left = expression(registry, depth - 1, vars);
+    return make_binary(op, registry.metas()[op].name, left, expression(registry, depth - 1, vars));
+  }
+
+ private:
+  std::mt19937_64 rng_;
+};
+
+TEST(FastPaths, BlockEvaluationMatchesOperatorByOperator) {
+  const auto registry = OperatorRegistry::with_builtins();
+  Random random(7);
+  constexpr std::size_t n = 257;
+  std::vector<Complex> a(n), b(n), out(n);
+  std::vector<std::uint8_t> va(n), vb(n), valid(n);
+  for (std::uint64_t op = op_id::kTov; op < op_id::kBuiltinCount; ++op) {
+    for (int round = 0; round < 20; ++round) {
+      for (std::size_t i = 0; i < n; ++i) {
+        a[i] = {random.value(), random.value()};
+        b[i] = {random.value(), random.value()};
+        va[i] = random.below(10) != 0;
+        vb[i] = random.below(10) != 0;
+      }
+      apply_op_block(op, {a.data(), va.data()}, {b.data(), vb.data()}, out.data(), valid.data(), 3,
+                     n);
+      const bool is_binary = registry.metas()[op].arity == 2;
+      for (std::size_t i = 3; i < n; ++i) {
+        const Complex args[2] = {a[i], b[i]};
+        const auto expected = registry.ops()[op]->eval(std::span(args, is_binary ? 2 : 1));
+        const bool inputs = va[i] && (!is_binary || vb[i]);
+        const bool ok = inputs && expected && within_limits(*expected);
+        ASSERT_EQ(valid[i] != 0, ok) << registry.metas()[op].name << " at " << i;
+        if (ok) {
+          ASSERT_TRUE(same_bits(out[i].re, expected->re) && same_bits(out[i].im, expected->im))
+              << registry.metas()[op].name;
+        }
+      }
+    }
+  }
+}
+
+TEST(FastPaths, RefinementMatchesThePlainRefinerBitForBit) {
+  const auto registry = OperatorRegistry::with_builtins();
+  Random random(99);
+  FastRefiner refiner;  // reused across calls, as in the search
+  int refined_somewhere = 0;
+  for (int round = 0; round < 600; ++round) {
+    const auto vars = static_cast<std::uint8_t>(1 + random.below(3));
+    const Expression e = random.expression(registry, 1 + static_cast<int>(random.below(4)), vars);
+    if (e.param_count == 0) continue;
+    const std::size_t ns = 1 + random.below(70);
+    std::vector<std::vector<Complex>> samples(ns);
+    std::vector<double> targets(ns);
+    for (std::size_t i = 0; i < ns; ++i) {
+      // Occasionally a short row, so a variable has no value at that sample.
+      const std::size_t width = random.below(12) == 0 ? random.below(vars) : vars;
+      for (std::size_t j = 0; j < width; ++j) samples[i].push_back({random.uniform(-2, 2), 0.0});
+      targets[i] = random.below(20) == 0 ? random.value() : random.uniform(-5.0, 5.0);
+    }
+    const double alpha = random.below(3) == 0 ? random.uniform(0.0, 0.5) : 0.0;
+    const double l1_ratio = random.uniform(0.0, 1.0);
+    const std::size_t cap = 1 + random.below(30);
+
+    const Refined plain =
+        refine_constants(e, samples, targets, registry.ops(), cap, alpha, l1_ratio);
+    std::vector<double> params;
+    for (const Token& t : e.tokens)
+      if (t.kind == TokenKind::Param) params.push_back(t.value.re);
+    const std::vector<double> start = params;
+    const double error = refiner.refine(e.tokens, samples, targets, cap, alpha, l1_ratio, params);
+
+    ASSERT_TRUE(same_bits(error, plain.error) || (std::isnan(error) && std::isnan(plain.error)))
+        << e.formula << " round " << round << ": " << error << " vs " << plain.error;
+    std::size_t k = 0;
+    for (const Token& t : plain.expression.tokens) {
+      if (t.kind != TokenKind::Param) continue;
+      ASSERT_TRUE(same_bits(params[k], t.value.re)) << e.formula << " round " << round;
+      ++k;
+    }
+    if (params != start) ++refined_somewhere;
+  }
+  // The comparison is only meaningful if refinement moved parameters often.
+  EXPECT_GT(refined_somewhere, 100);
+}
+
+}  // namespace
+}  // namespace tov
