@@ -21,7 +21,33 @@
 namespace tov::kernels {
 
 inline constexpr double kHalfPi = 1.5707963267948966;
+inline constexpr double kPi = 3.141592653589793;
 inline constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// Exact shortcuts around libm. Most values in a search are real (imaginary
+// part zero), and for those several library results are fixed by the C
+// standard's special cases (Annex F), so the call can be skipped without
+// changing a bit:
+//   hypot(x, y) == 0 exactly when x and y are both zero (hypot never
+//     underflows a nonzero argument to zero);
+//   hypot(x, +-0) == |x|;
+//   atan2(+-0, x) == +-0 for x > 0 and +-pi for x < 0;
+//   cos(+-0) == cosh(+-0) == 1, sin(+-0) == +-0, sinh(+-0) == +-0.
+
+inline bool zero_magnitude(double x, double y) { return x == 0.0 && y == 0.0; }
+
+inline double magnitude(double x, double y) { return y == 0.0 ? std::fabs(x) : std::hypot(x, y); }
+
+inline double argument(double y, double x) {
+  if (y == 0.0 && x > 0.0) return y;
+  if (y == 0.0 && x < 0.0) return std::copysign(kPi, y);
+  return std::atan2(y, x);
+}
+
+inline double cos_of(double y) { return y == 0.0 ? 1.0 : std::cos(y); }
+inline double sin_of(double y) { return y == 0.0 ? y : std::sin(y); }
+inline double cosh_of(double y) { return y == 0.0 ? 1.0 : std::cosh(y); }
+inline double sinh_of(double y) { return y == 0.0 ? y : std::sinh(y); }
 
 // exp(x + iy), with the special cases that keep infinite real parts exact.
 inline Complex complex_exp(double x, double y) {
@@ -35,7 +61,7 @@ inline Complex complex_exp(double x, double y) {
     return {x, y};
   }
   const double r = std::exp(x);
-  return {r * std::cos(y), r * std::sin(y)};
+  return {r * cos_of(y), r * sin_of(y)};
 }
 
 // Principal square root of x + iy; the sign bit of y picks the side of the
@@ -59,16 +85,15 @@ inline Complex complex_sqrt(double x, double y) {
 
 // Principal logarithm of x + iy; no value at zero magnitude.
 inline std::optional<Complex> complex_log(double x, double y) {
-  const double h = std::hypot(x, y);
-  if (h == 0.0) {
+  if (zero_magnitude(x, y)) {
     return std::nullopt;
   }
-  return Complex{std::log(h), std::atan2(y, x)};
+  return Complex{std::log(magnitude(x, y)), argument(y, x)};
 }
 
 // (p + iq) / (c + id) without rescaling; no value at zero divisor magnitude.
 inline std::optional<Complex> complex_quotient(double p, double q, double c, double d) {
-  if (std::hypot(c, d) == 0.0) {
+  if (zero_magnitude(c, d)) {
     return std::nullopt;
   }
   const double n = c * c + d * d;
@@ -78,11 +103,10 @@ inline std::optional<Complex> complex_quotient(double p, double q, double c, dou
 // exp(a) - ln(b).
 inline std::optional<Complex> eval_tov(Complex a, Complex b) {
   const Complex e = complex_exp(a.re, a.im);
-  const double h = std::hypot(b.re, b.im);
-  if (h == 0.0) {
+  if (zero_magnitude(b.re, b.im)) {
     return std::nullopt;
   }
-  return Complex{e.re - std::log(h), e.im - std::atan2(b.im, b.re)};
+  return Complex{e.re - std::log(magnitude(b.re, b.im)), e.im - argument(b.im, b.re)};
 }
 
 inline Complex eval_neg(Complex z) { return {-z.re, -z.im}; }
@@ -90,7 +114,7 @@ inline Complex eval_neg(Complex z) { return {-z.re, -z.im}; }
 inline std::optional<Complex> eval_inv(Complex z) {
   const double x = z.re;
   const double y = z.im;
-  if (std::hypot(x, y) == 0.0) {
+  if (zero_magnitude(x, y)) {
     return std::nullopt;
   }
   const double n = x * x + y * y;
@@ -116,17 +140,17 @@ inline std::optional<Complex> eval_log(Complex z) { return complex_log(z.re, z.i
 inline Complex eval_sqrt(Complex z) { return complex_sqrt(z.re, z.im); }
 
 inline Complex eval_sin(Complex z) {
-  return {std::sin(z.re) * std::cosh(z.im), std::cos(z.re) * std::sinh(z.im)};
+  return {std::sin(z.re) * cosh_of(z.im), std::cos(z.re) * sinh_of(z.im)};
 }
 
 inline Complex eval_cos(Complex z) {
-  return {std::cos(z.re) * std::cosh(z.im), -(std::sin(z.re) * std::sinh(z.im))};
+  return {std::cos(z.re) * cosh_of(z.im), -(std::sin(z.re) * sinh_of(z.im))};
 }
 
 // sin(z) / cos(z); no value where cos(z) is exactly zero.
 inline std::optional<Complex> eval_tan(Complex z) {
   const Complex c = eval_cos(z);
-  if (std::hypot(c.re, c.im) == 0.0) {
+  if (zero_magnitude(c.re, c.im)) {
     return std::nullopt;
   }
   const Complex s = eval_sin(z);
@@ -145,24 +169,22 @@ inline Complex arcsin_log_argument(Complex z) {
 // -i * ln(i*z + sqrt(1 - z^2)).
 inline std::optional<Complex> eval_arcsin(Complex z) {
   const Complex u = arcsin_log_argument(z);
-  const double h = std::hypot(u.re, u.im);
-  if (h == 0.0) {
+  if (zero_magnitude(u.re, u.im)) {
     return std::nullopt;
   }
-  const double l = std::log(h);
-  const double t = std::atan2(u.im, u.re);
+  const double l = std::log(magnitude(u.re, u.im));
+  const double t = argument(u.im, u.re);
   return Complex{t + (-0.0) * l, (-0.0) * t - l};
 }
 
 // pi/2 + i * ln(i*z + sqrt(1 - z^2)).
 inline std::optional<Complex> eval_arccos(Complex z) {
   const Complex u = arcsin_log_argument(z);
-  const double h = std::hypot(u.re, u.im);
-  if (h == 0.0) {
+  if (zero_magnitude(u.re, u.im)) {
     return std::nullopt;
   }
-  const double l = std::log(h);
-  const double t = std::atan2(u.im, u.re);
+  const double l = std::log(magnitude(u.re, u.im));
+  const double t = argument(u.im, u.re);
   return Complex{(l * 0.0 - t) + kHalfPi, (l + t * 0.0) + 0.0};
 }
 
@@ -172,16 +194,15 @@ inline std::optional<Complex> eval_arctan(Complex z) {
   const double y = z.im;
   const Complex v{x * 0.0 - y, x + y * 0.0};
   const Complex p{1.0 - v.re, 0.0 - v.im};
-  const double hp = std::hypot(p.re, p.im);
-  if (hp == 0.0) {
+  if (zero_magnitude(p.re, p.im)) {
     return std::nullopt;
   }
   const Complex q{v.re + 1.0, v.im + 0.0};
-  const double hq = std::hypot(q.re, q.im);
-  if (hq == 0.0) {
+  if (zero_magnitude(q.re, q.im)) {
     return std::nullopt;
   }
-  const Complex d{std::log(hp) - std::log(hq), std::atan2(p.im, p.re) - std::atan2(q.im, q.re)};
+  const Complex d{std::log(magnitude(p.re, p.im)) - std::log(magnitude(q.re, q.im)),
+                  argument(p.im, p.re) - argument(q.im, q.re)};
   return Complex{0.0 * d.re - 0.5 * d.im, 0.5 * d.re + 0.0 * d.im};
 }
 
