@@ -68,8 +68,8 @@ def main() -> int:
         if name == "mid":
             continue
         r = run(binary, [name, *extra])
-        if "error" in r:
-            print(f"{PROBLEMS[name]:<28} {r['error']}")
+        if "failure" in r:
+            print(f"{PROBLEMS[name]:<28} {r['failure']}")
             continue
         rate = r["evaluated"] / r["seconds"] if r["seconds"] > 0 else float("inf")
         print(f"{PROBLEMS[name]:<28} {r['seconds']:>9.2f} {r['evaluated']:>10} {rate:>10.0f} "

@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
     }
     auto outcome = searcher.find_candidates(p.rows, p.targets);
     if (!outcome) {
-      std::printf("{\"error\": \"%s\"}\n", tov::error_message(outcome.error()).c_str());
+      std::printf("{\"failure\": \"%s\"}\n", tov::error_message(outcome.error()).c_str());
       return 1;
     }
     best = outcome.value().front().formula();
