@@ -45,7 +45,8 @@ std::int64_t quantise_part(double x);
 
 // The fingerprint from an expression's values at the five points; absent when
 // any value has a non-finite part or a part of magnitude 1e15 or more.
-std::optional<Fingerprint> fingerprint_from_values(std::span<const Complex, kFingerprintPoints> values);
+std::optional<Fingerprint> fingerprint_from_values(
+    std::span<const Complex, kFingerprintPoints> values);
 
 // Evaluates `expression` (stored parameter values) with exactly var_count
 // inputs at each point. Absent when any point has no value or is out of range.
