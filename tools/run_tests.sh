@@ -26,7 +26,7 @@ if [ ${#need_apt[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need_apt[@]}" >/dev/null
 fi
 "$PYTHON" -m pip install -q --disable-pip-version-check \
-  "scikit-build-core>=0.10" "numpy>=2.0" "pytest>=7" "hypothesis>=6" cmake
+  "scikit-build-core>=0.10" "numpy>=2.0" "pytest>=7" "hypothesis>=6" mypy cmake
 
 step "Formatting"
 git ls-files -- 'src/*.cpp' 'src/*.hpp' 'tests/*.cpp' 'tests/*.hpp' 'benchmarks/*.cpp' |
@@ -62,6 +62,6 @@ if [ "${TOV_SR_QUICK:-0}" != 1 ]; then
   (cd tests && PYTHONPATH="$PWD/../build/py-sanitize" PYTHONMALLOC=malloc \
     ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    LD_PRELOAD="$(g++ -print-file-name=libasan.so)" \
+    LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)" \
     "$PYTHON" -m pytest -q -p no:cacheprovider python)
 fi

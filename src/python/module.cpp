@@ -1,0 +1,87 @@
+// The extension module tov_sr: created once per process by single-phase
+// initialisation and bound to the first interpreter that imports it.
+#include <Python.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string_view>
+
+#include "python/errors.hpp"
+#include "python/py_ref.hpp"
+#include "python/search_result_type.hpp"
+#include "python/searcher_type.hpp"
+
+namespace tov::python {
+
+namespace {
+
+constexpr int kApiVersion = 1013;
+
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT,
+    "tov_sr",
+    "The main Python module entry point.",
+    0,  // no per-module state
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+// The process's types and the module live in one interpreter only.
+std::atomic<std::int64_t> bound_interpreter{-1};
+PyObject* module_object = nullptr;
+
+// Appends `name` to the module's __all__ (made when missing), then sets the
+// attribute. False with an exception set.
+bool add_entry(PyObject* module, std::string_view name, PyObject* object) {
+  if (object == nullptr) return false;
+  PyRef key(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
+  if (!key) return false;
+  PyRef all_key(PyUnicode_FromString("__all__"));
+  if (!all_key) return false;
+  PyRef all(PyObject_GetAttr(module, all_key.get()));
+  if (!all) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
+    PyErr_Clear();
+    all = PyRef(PyList_New(0));
+    if (!all || PyObject_SetAttr(module, all_key.get(), all.get()) < 0) return false;
+  }
+  return PyList_Append(all.get(), key.get()) == 0 &&
+         PyObject_SetAttr(module, key.get(), object) == 0;
+}
+
+PyObject* initialise() {
+  const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
+  if (interpreter < 0) return nullptr;
+  std::int64_t expected = -1;
+  if (!bound_interpreter.compare_exchange_strong(expected, interpreter) &&
+      expected != interpreter) {
+    PyErr_SetString(PyExc_ImportError,
+                    "tov_sr cannot be imported into more than one interpreter per process");
+    return nullptr;
+  }
+  if (module_object != nullptr) return PyRef::borrow(module_object).release();
+
+  PyRef module(PyModule_Create2(&module_definition, kApiVersion));
+  if (!module) return nullptr;
+  if (!add_entry(module.get(), "Searcher", searcher_type()) ||
+      !add_entry(module.get(), "SearchResult", search_result_type()) ||
+      !add_entry(module.get(), "TovDimensionError", dimension_error_type()) ||
+      !add_entry(module.get(), "TovComplexityError", complexity_error_type()) ||
+      !add_entry(module.get(), "TovRuntimeError", runtime_error_type())) {
+    return nullptr;
+  }
+  module_object = PyRef::borrow(module.get()).release();
+  return module.release();
+}
+
+}  // namespace
+
+}  // namespace tov::python
+
+PyMODINIT_FUNC PyInit_tov_sr() {
+  return tov::python::guarded([] { return tov::python::initialise(); });
+}

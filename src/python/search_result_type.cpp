@@ -1,0 +1,207 @@
+// SearchResult class: attributes, eval/eval_batch/predict, renderings, repr.
+#include "python/search_result_type.hpp"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "python/binding.hpp"
+#include "python/conversion.hpp"
+#include "python/errors.hpp"
+#include "python/py_ref.hpp"
+#include "python/value_object.hpp"
+
+namespace tov::python {
+
+namespace {
+
+using ResultObject = ValueObject<tov::SearchResult>;
+
+constexpr std::array<std::string_view, 1> kEvalParameters = {"x"};
+constexpr std::array<std::string_view, 1> kBatchParameters = {"inputs"};
+const Signature kEvalSignature{"SearchResult.eval()", kEvalParameters, 1};
+const Signature kEvalBatchSignature{"SearchResult.eval_batch()", kBatchParameters, 1};
+const Signature kPredictSignature{"SearchResult.predict()", kBatchParameters, 1};
+
+const tov::SearchResult& result_of(PyObject* self) { return ResultObject::of(self); }
+
+PyObject* new_str(const std::string& text) {
+  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
+// One leading digit, six decimals, "e" and the exponent without "+" or
+// leading zeros: 1.250000e-3, 0.000000e0; "inf", "-inf", "NaN".
+std::string format_scientific6(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
+  char buffer[32];
+  const char* end =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, 6).ptr;
+  const std::string_view text(buffer, static_cast<std::size_t>(end - buffer));
+  const std::size_t e = text.find('e');
+  std::string out(text.substr(0, e + 1));
+  std::string_view exponent = text.substr(e + 1);
+  if (exponent.front() == '-') out += '-';
+  exponent.remove_prefix(1);
+  while (exponent.size() > 1 && exponent.front() == '0') exponent.remove_prefix(1);
+  out += exponent;
+  return out;
+}
+
+PyObject* get_formula(PyObject* self, void*) {
+  return guarded([&] { return new_str(result_of(self).formula()); });
+}
+
+PyObject* get_error(PyObject* self, void*) {
+  return guarded([&] { return PyFloat_FromDouble(result_of(self).error()); });
+}
+
+PyObject* get_complexity(PyObject* self, void*) {
+  return guarded([&] { return PyLong_FromSize_t(result_of(self).complexity()); });
+}
+
+PyObject* to_latex(PyObject* self, PyObject*) {
+  return guarded([&] { return new_str(result_of(self).to_latex()); });
+}
+
+PyObject* to_python(PyObject* self, PyObject*) {
+  return guarded([&] { return new_str(result_of(self).to_python()); });
+}
+
+// A float (or anything the float conversion accepts) is the point [x]; else
+// a one-dimensional vector is the point, element j being variable j.
+std::optional<std::vector<double>> point_of(PyObject* x) {
+  if (std::optional<double> value = double_from_object(x)) return std::vector<double>{*value};
+  PyErr_Clear();
+  std::optional<std::vector<double>> point = convert_to_vec(x);
+  if (!point) {
+    PyErr_Clear();
+    PyErr_SetString(PyExc_ValueError, "Input must be a float or a 1D list/array");
+  }
+  return point;
+}
+
+PyObject* eval(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    std::array<PyObject*, 1> bound{};
+    if (!bind_fast_call(kEvalSignature, args, nargs, kwnames, bound)) return nullptr;
+    const std::optional<std::vector<double>> point = point_of(bound[0]);
+    if (!point) return nullptr;
+    return PyFloat_FromDouble(result_of(self).eval_multi(*point));
+  });
+}
+
+PyObject* evaluate_rows(PyObject* self, const Signature& signature, PyObject* const* args,
+                        Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    std::array<PyObject*, 1> bound{};
+    if (!bind_fast_call(signature, args, nargs, kwnames, bound)) return nullptr;
+    const std::optional<std::vector<std::vector<double>>> rows = convert_to_matrix(bound[0]);
+    if (!rows) return nullptr;
+    const std::vector<double> values = result_of(self).eval_batch(*rows);
+    PyRef list(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      PyObject* item = PyFloat_FromDouble(values[i]);
+      if (item == nullptr) return nullptr;
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list.release();
+  });
+}
+
+PyObject* eval_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return evaluate_rows(self, kEvalBatchSignature, args, nargs, kwnames);
+}
+
+PyObject* predict(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return evaluate_rows(self, kPredictSignature, args, nargs, kwnames);
+}
+
+PyObject* repr(PyObject* self) {
+  return guarded([&] {
+    const tov::SearchResult& result = result_of(self);
+    std::string text = "SearchResult(formula='";
+    text += result.formula();
+    text += "', error=";
+    text += format_scientific6(result.error());
+    text += ", complexity=";
+    text += std::to_string(result.complexity());
+    text += ")";
+    return new_str(text);
+  });
+}
+
+PyObject* refuse_construction(PyTypeObject*, PyObject*, PyObject*) {
+  PyErr_SetString(PyExc_TypeError, "No constructor defined for SearchResult");
+  return nullptr;
+}
+
+PyGetSetDef getters[] = {
+    {"formula", get_formula, nullptr, "The discovered mathematical formula as a string.", nullptr},
+    {"error", get_error, nullptr, "The residual error (Mean Squared Error) of the formula.",
+     nullptr},
+    {"complexity", get_complexity, nullptr, "The structural complexity of the formula.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyMethodDef methods[] = {
+    {"to_latex", to_latex, METH_NOARGS,
+     "to_latex($self)\n--\n\nReturns the formula in LaTeX format for academic reporting."},
+    {"to_python", to_python, METH_NOARGS,
+     "to_python($self)\n--\n\nReturns the formula in Python/NumPy format for immediate use."},
+    {"eval", fast_call<eval>(), METH_FASTCALL | METH_KEYWORDS,
+     "eval($self, x)\n--\n\nEvaluates the discovered formula for a given input (float or "
+     "list/array)."},
+    {"eval_batch", fast_call<eval_batch>(), METH_FASTCALL | METH_KEYWORDS,
+     "eval_batch($self, inputs)\n--\n\nEvaluates the formula for a batch of inputs (list of "
+     "lists or 2D array)."},
+    {"predict", fast_call<predict>(), METH_FASTCALL | METH_KEYWORDS,
+     "predict($self, inputs)\n--\n\nAlias for eval_batch (Scikit-Learn style)."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot slots[] = {
+    {Py_tp_doc, const_cast<char*>("A high-performance symbolic regression result.")},
+    {Py_tp_new, reinterpret_cast<void*>(refuse_construction)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_value_object<tov::SearchResult>)},
+    {Py_tp_repr, reinterpret_cast<void*>(repr)},
+    {Py_tp_getset, getters},
+    {Py_tp_methods, methods},
+    {0, nullptr},
+};
+
+PyType_Spec type_definition = {
+    "tov_sr.SearchResult",
+    static_cast<int>(sizeof(ResultObject)),
+    0,
+#ifdef Py_TPFLAGS_IMMUTABLETYPE
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+#else
+    Py_TPFLAGS_DEFAULT,
+#endif
+    slots,
+};
+
+}  // namespace
+
+PyObject* search_result_type() {
+  static PyObject* type = nullptr;
+  if (type == nullptr) type = PyType_FromSpec(&type_definition);
+  return type;
+}
+
+PyObject* wrap_search_result(tov::SearchResult&& result) {
+  PyObject* type = search_result_type();
+  if (type == nullptr) return nullptr;
+  return make_value_object<tov::SearchResult>(reinterpret_cast<PyTypeObject*>(type),
+                                              std::move(result));
+}
+
+}  // namespace tov::python

@@ -1,0 +1,128 @@
+"""The main Python module entry point."""
+
+from collections.abc import Sequence
+from typing import Any, Protocol, SupportsFloat, SupportsIndex, Union, final
+
+__all__ = [
+    "Searcher",
+    "SearchResult",
+    "TovDimensionError",
+    "TovComplexityError",
+    "TovRuntimeError",
+]
+
+class _ArrayLike(Protocol):
+    """A NumPy array: float64 arrays are read directly, others as sequences."""
+
+    def __array__(self) -> Any: ...
+
+# Anything convertible by the float rule: floats, ints, bools, NumPy scalars,
+# objects with __float__ or __index__.
+_Float = Union[SupportsFloat, SupportsIndex]
+# One value per sample (or per variable, for a single point).
+_Vector = Union[Sequence[_Float], _ArrayLike]
+# One row per sample, one column per variable; rows may differ in length.
+_Matrix = Union[Sequence[Sequence[_Float]], Sequence[_ArrayLike], _ArrayLike]
+
+@final
+class SearchResult:
+    """A high-performance symbolic regression result."""
+
+    @property
+    def formula(self) -> str:
+        """The discovered mathematical formula as a string."""
+
+    @property
+    def error(self) -> float:
+        """The residual error (Mean Squared Error) of the formula."""
+
+    @property
+    def complexity(self) -> int:
+        """The structural complexity of the formula."""
+
+    def to_latex(self) -> str:
+        """Returns the formula in LaTeX format for academic reporting."""
+
+    def to_python(self) -> str:
+        """Returns the formula in Python/NumPy format for immediate use."""
+
+    def eval(self, x: Union[_Float, _Vector]) -> float:
+        """Evaluates the discovered formula for a given input (float or list/array)."""
+
+    def eval_batch(self, inputs: _Matrix) -> list[float]:
+        """Evaluates the formula for a batch of inputs (list of lists or 2D array)."""
+
+    def predict(self, inputs: _Matrix) -> list[float]:
+        """Alias for eval_batch (Scikit-Learn style)."""
+
+@final
+class Searcher:
+    """The core TOV-SR search engine exposed to Python."""
+
+    def __new__(
+        cls,
+        max_complexity: SupportsIndex = 10,
+        complexity_penalty: _Float = 0.1,
+        beam_width: SupportsIndex = 1000,
+        alpha: _Float = 0.0,
+        l1_ratio: _Float = 0.5,
+    ) -> Searcher: ...
+    @property
+    def max_complexity(self) -> int: ...
+    @property
+    def beam_width(self) -> int: ...
+    @property
+    def complexity_penalty(self) -> float: ...
+    @property
+    def alpha(self) -> float: ...
+    @property
+    def l1_ratio(self) -> float: ...
+    def find_function(
+        self,
+        xs: _Vector,
+        ys: _Vector,
+        alpha: _Float | None = None,
+        l1_ratio: _Float | None = None,
+    ) -> SearchResult:
+        """Finds a univariate function f(x) ≈ y.
+        Supports both Python lists and NumPy arrays."""
+
+    def find_multivariate(
+        self,
+        inputs: _Matrix,
+        ys: _Vector,
+        alpha: _Float | None = None,
+        l1_ratio: _Float | None = None,
+    ) -> SearchResult:
+        """Finds a multivariate function f(x0, x1, ...) ≈ y.
+        Inputs should be a 2D array-like structure."""
+
+    def fit(
+        self,
+        inputs: _Matrix,
+        ys: _Vector,
+        alpha: _Float | None = None,
+        l1_ratio: _Float | None = None,
+    ) -> SearchResult:
+        """Alias for find_multivariate (Scikit-Learn style)."""
+
+    def find_candidates(
+        self,
+        inputs: _Matrix,
+        ys: _Vector,
+        alpha: _Float | None = None,
+        l1_ratio: _Float | None = None,
+    ) -> list[SearchResult]:
+        """Returns the Pareto-front of all candidate formulas found."""
+
+    def recognize_constant(
+        self,
+        value: _Float,
+        alpha: _Float | None = None,
+        l1_ratio: _Float | None = None,
+    ) -> SearchResult:
+        """Identifies a closed-form expression for a scalar constant."""
+
+class TovDimensionError(Exception): ...
+class TovComplexityError(Exception): ...
+class TovRuntimeError(Exception): ...

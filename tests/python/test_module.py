@@ -1,0 +1,82 @@
+"""The module: contents, one-time creation, lazy NumPy, one interpreter, stub."""
+
+import importlib
+import os
+import pathlib
+import subprocess
+import sys
+
+import pytest
+import tov_sr
+from conftest import run_python
+
+ALL = ["Searcher", "SearchResult", "TovDimensionError", "TovComplexityError", "TovRuntimeError"]
+
+
+def test_contents():
+    assert tov_sr.__all__ == ALL
+    assert tov_sr.__doc__ == "The main Python module entry point."
+    assert sorted(name for name in dir(tov_sr) if not name.startswith("_")) == sorted(ALL)
+    assert all(isinstance(getattr(tov_sr, name), type) for name in ALL)
+    assert [getattr(tov_sr, name).__module__ for name in ALL] == ["tov_sr"] * len(ALL)
+
+
+def test_importing_again_gives_the_same_objects():
+    objects = [getattr(tov_sr, name) for name in ALL]
+    saved = sys.modules.pop("tov_sr")
+    try:
+        again = importlib.import_module("tov_sr")
+    finally:
+        sys.modules["tov_sr"] = saved
+    assert again is tov_sr
+    assert all(getattr(again, name) is obj for name, obj in zip(ALL, objects))
+    assert importlib.reload(tov_sr) is tov_sr
+    assert tov_sr.__all__ == ALL
+
+
+def test_numpy_is_loaded_on_first_conversion_only():
+    result = run_python("""
+        import sys, tov_sr
+        searcher = tov_sr.Searcher(max_complexity=1)
+        print("numpy" in sys.modules)
+        searcher.find_function([1.0, 2.0], [1.0, 2.0])
+        print("numpy" in sys.modules)
+        """)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines()[0] == "False"
+    assert result.stdout.splitlines()[-1] == "True"
+
+
+def test_second_interpreter_is_refused():
+    pytest.importorskip("_testcapi")
+    result = run_python("""
+        import _testcapi, tov_sr
+        _testcapi.run_in_subinterp(
+            "try:\\n"
+            "    import tov_sr\\n"
+            "except ImportError as e:\\n"
+            "    print('ImportError:', e)\\n"
+        )
+        """)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.startswith("ImportError: ")
+
+
+def test_stub_matches_the_module(tmp_path):
+    pytest.importorskip("mypy.stubtest")
+    stub_dir = pathlib.Path(__file__).resolve().parents[2] / "src" / "python"
+    env = dict(
+        os.environ,
+        MYPYPATH=str(stub_dir),
+        MYPY_CACHE_DIR=str(tmp_path),
+        PYTHONPATH=os.path.dirname(tov_sr.__file__),
+    )
+    result = subprocess.run(
+        [sys.executable, "-m", "mypy.stubtest", "tov_sr"],
+        capture_output=True,
+        text=True,
+        env=env,
+        cwd=tmp_path,
+        timeout=600,
+    )
+    assert result.returncode == 0, result.stdout + result.stderr
