@@ -3,9 +3,9 @@ import math
 
 import tov_sr
 
-# Samples of y = 2.5 x^2 + 1 on a grid.
+# Free fall: distance d = g t^2 / 2 with g = 9.81, sampled at 20 instants.
 xs = [0.25 * i for i in range(1, 21)]
-ys = [2.5 * x * x + 1.0 for x in xs]
+ys = [0.5 * 9.81 * t * t for t in xs]
 
 searcher = tov_sr.Searcher(max_complexity=7, beam_width=200)
 result = searcher.find_function(xs, ys)
