@@ -95,6 +95,24 @@ void fill_cached_values(LevelEntry& entry, const SearchState& state) {
     entry.valid[i] = v.has_value();
     entry.values[i] = v.value_or(Complex{});
   }
+  // The Jacobian step of refinement, applied to one parameter at a time.
+  constexpr double kStep = 1e-6;
+  const std::size_t ns = state.samples.size();
+  std::vector<Complex> params;
+  for (const Token& t : e.tokens)
+    if (t.kind == TokenKind::Param) params.push_back(t.value);
+  entry.shifted_values.resize(params.size() * ns);
+  entry.shifted_valid.resize(params.size() * ns);
+  for (std::size_t k = 0; k < params.size(); ++k) {
+    std::vector<Complex> shifted(params.size());
+    for (std::size_t j = 0; j < params.size(); ++j) shifted[j] = Complex{params[j].re, 0.0};
+    shifted[k] = Complex{params[k].re + kStep, 0.0};
+    for (std::size_t i = 0; i < ns; ++i) {
+      const auto v = eval_internal(e.tokens, state.samples[i], shifted, state.ops(), stack);
+      entry.shifted_valid[k * ns + i] = v.has_value();
+      entry.shifted_values[k * ns + i] = v.value_or(Complex{});
+    }
+  }
   std::vector<Complex> inputs(e.var_count);
   for (std::size_t p = 0; p < kFingerprintPoints; ++p) {
     for (std::size_t j = 0; j < inputs.size(); ++j) inputs[j] = fingerprint_input(p, j);
@@ -206,9 +224,25 @@ Evaluated evaluate(const CandidateRef& ref, const SearchState& state, bool need_
     values.clear();
     for (const Token& t : tokens)
       if (t.kind == TokenKind::Param) values.push_back(t.value.re);
+    thread_local std::vector<Column> shifted;
+    shifted.clear();
+    const std::size_t ns = state.samples.size();
+    const auto describe = [&](const LevelEntry& e) {
+      const std::size_t first = shifted.size();
+      for (std::size_t k = 0; k < e.expression.param_count; ++k)
+        shifted.push_back({&e.shifted_values[k * ns], &e.shifted_valid[k * ns]});
+      return first;
+    };
+    const std::size_t left_first = describe(left);
+    const std::size_t right_first = right ? describe(*right) : shifted.size();
+    const KnownOperand known_left{{left.values.data(), left.valid.data()},
+                                  std::span(shifted).subspan(left_first, right_first - left_first)};
+    const KnownOperand known_right{
+        right ? Column{right->values.data(), right->valid.data()} : Column{},
+        std::span(shifted).subspan(right_first)};
     const double refined_error =
         refiner.refine(tokens, state.samples, state.targets, kSearchIterations, state.config.alpha,
-                       state.config.l1_ratio, values);
+                       state.config.l1_ratio, values, &known_left, right ? &known_right : nullptr);
     if (refined_error < result.error) {
       result.error = refined_error;
       improved = true;

@@ -25,8 +25,12 @@ namespace tov {
 struct LevelEntry {
   Expression expression;
   std::string key;
-  std::vector<Complex> values;                          // one per sample
-  std::vector<std::uint8_t> valid;                      // per sample: 0 where no value
+  std::vector<Complex> values;      // one per sample
+  std::vector<std::uint8_t> valid;  // per sample: 0 where no value
+  // Values with parameter k moved by the refinement's Jacobian step, for each
+  // parameter k in order: param_count columns of one value per sample.
+  std::vector<Complex> shifted_values;
+  std::vector<std::uint8_t> shifted_valid;
   std::array<Complex, kFingerprintPoints> fp_values{};  // valid for every entry
 };
 

@@ -29,6 +29,7 @@ void FastRefiner::compile(std::span<const Token> tokens) {
   nodes_.clear();
   dependent_.clear();
   reals_.clear();
+  first_node_.clear();
   std::vector<std::uint32_t> stack;
   for (const Token& token : tokens) {
     Node node{token};
@@ -49,10 +50,13 @@ void FastRefiner::compile(std::span<const Token> tokens) {
         node.left = stack.back();
         stack.pop_back();
         node.deps = nodes_[node.left].deps | (token.arity == 2 ? nodes_[node.right].deps : 0);
+        first_node_.push_back(first_node_[node.left]);
         break;
       default:
         break;
     }
+    if (token.kind != TokenKind::Op)
+      first_node_.push_back(static_cast<std::uint32_t>(nodes_.size()));
     stack.push_back(static_cast<std::uint32_t>(nodes_.size()));
     if (node.deps != 0) dependent_.push_back(static_cast<std::uint32_t>(nodes_.size()));
     nodes_.push_back(node);
@@ -60,11 +64,17 @@ void FastRefiner::compile(std::span<const Token> tokens) {
   if (stack.size() != 1) throw std::logic_error("malformed candidate");
 }
 
-void FastRefiner::evaluate_fixed(Samples samples) {
+void FastRefiner::set_column(Buffer& buffer, std::uint32_t node, Column from) {
+  std::copy(from.values, from.values + ns_, buffer.values.begin() + node * ns_);
+  std::copy(from.valid, from.valid + ns_, buffer.valid.begin() + node * ns_);
+}
+
+void FastRefiner::evaluate_fixed(Samples samples, std::optional<std::uint32_t> skip) {
   fixed_.resize(nodes_.size() * ns_);
   for (std::size_t n = 0; n < nodes_.size(); ++n) {
     const Node& node = nodes_[n];
     if (node.deps != 0) continue;
+    if (skip && n >= first_node_[*skip] && n <= *skip) continue;
     Complex* values = &fixed_.values[n * ns_];
     std::uint8_t* valid = &fixed_.valid[n * ns_];
     const Token& t = node.token;
@@ -140,22 +150,61 @@ double FastRefiner::penalty(std::span<const double> params, double alpha, double
 
 double FastRefiner::refine(std::span<const Token> tokens, Samples samples,
                            std::span<const double> targets, std::size_t max_iterations,
-                           double alpha, double l1_ratio, std::vector<double>& params) {
+                           double alpha, double l1_ratio, std::vector<double>& params,
+                           const KnownOperand* left, const KnownOperand* right) {
   compile(tokens);
   const std::size_t m = params.size();
   ns_ = samples.size();
   const auto nd = static_cast<double>(ns_);
-  evaluate_fixed(samples);
   current_.resize(nodes_.size() * ns_);
   trial_.resize(nodes_.size() * ns_);
   scratch_.resize(nodes_.size() * ns_);
-  const std::size_t root = (nodes_.size() - 1) * ns_;
+  const auto top = static_cast<std::uint32_t>(nodes_.size() - 1);
+  const std::size_t root = top * ns_;
+  const Node& root_node = nodes_[top];
+
+  // The root's operands, when known: a parameter-free one becomes a fixed
+  // column; one with parameters gives the starting values and, through its
+  // shifted columns, the first Jacobian.
+  struct Operand {
+    std::uint32_t node;
+    const KnownOperand* known;
+    std::size_t first_param;
+  };
+  std::vector<Operand> operands;
+  const bool known = left != nullptr && root_node.token.kind == TokenKind::Op &&
+                     (root_node.token.arity == 1 || right != nullptr);
+  std::optional<std::uint32_t> skip;
+  if (known) {
+    operands.push_back({root_node.left, left, 0});
+    if (root_node.token.arity == 2)
+      operands.push_back({root_node.right, right, left->shifted.size()});
+    for (const Operand& o : operands)
+      if (nodes_[o.node].deps == 0) skip = o.node;  // at most one: the root has parameters
+  }
+  evaluate_fixed(samples, skip);
+  if (skip) {
+    for (const Operand& o : operands)
+      if (o.node == *skip) set_column(fixed_, o.node, o.known->at_start);
+  }
 
   // Objective at the starting point. Every sample is evaluated, since the
   // Jacobian needs the values even where one sample fails.
   double objective;
   {
-    evaluate_dependent(params, current_, 0, ns_);
+    if (known) {
+      for (const Operand& o : operands)
+        if (nodes_[o.node].deps != 0) set_column(current_, o.node, o.known->at_start);
+      const Column a = nodes_[root_node.left].deps ? column(current_, root_node.left)
+                                                   : column(fixed_, root_node.left);
+      const Column b = root_node.token.arity == 1     ? a
+                       : nodes_[root_node.right].deps ? column(current_, root_node.right)
+                                                      : column(fixed_, root_node.right);
+      apply_op_block(root_node.token.op_id, a, b, &current_.values[root], &current_.valid[root], 0,
+                     ns_);
+    } else {
+      evaluate_dependent(params, current_, 0, ns_);
+    }
     double sse = 0.0;
     bool all_valid = true;
     for (std::size_t i = 0; i < ns_ && all_valid; ++i) {
@@ -165,6 +214,9 @@ double FastRefiner::refine(std::span<const Token> tokens, Samples samples,
     }
     objective = all_valid ? sse / nd + penalty(params, alpha, l1_ratio) : kInfinity;
   }
+  // With known operands only the root holds values at the starting point,
+  // so the first Jacobian is taken from the shifted columns.
+  bool first_jacobian_from_operands = known;
 
   f_.resize(ns_);
   residuals_.resize(ns_);
@@ -183,7 +235,21 @@ double FastRefiner::refine(std::span<const Token> tokens, Samples samples,
         residuals_[i] = f_[i] - targets[i];
       }
       for (std::size_t k = 0; k < m; ++k) {
-        evaluate_dependent(params, scratch_, 0, ns_, static_cast<int>(k), params[k] + kStep);
+        if (first_jacobian_from_operands) {
+          Column a = column(current_, root_node.left);
+          Column b = root_node.token.arity == 2 ? column(current_, root_node.right) : a;
+          for (const Operand& o : operands) {
+            if (k < o.first_param || k >= o.first_param + o.known->shifted.size()) continue;
+            (o.node == root_node.left ? a : b) = o.known->shifted[k - o.first_param];
+          }
+          if (nodes_[root_node.left].deps == 0) a = column(fixed_, root_node.left);
+          if (root_node.token.arity == 2 && nodes_[root_node.right].deps == 0)
+            b = column(fixed_, root_node.right);
+          apply_op_block(root_node.token.op_id, a, b, &scratch_.values[root], &scratch_.valid[root],
+                         0, ns_);
+        } else {
+          evaluate_dependent(params, scratch_, 0, ns_, static_cast<int>(k), params[k] + kStep);
+        }
         double d = 0.0;
         double grad = 0.0;
         for (std::size_t i = 0; i < ns_; ++i) {
@@ -196,6 +262,7 @@ double FastRefiner::refine(std::span<const Token> tokens, Samples samples,
         gradient_[k] = grad;
       }
       jacobian_stale = false;
+      first_jacobian_from_operands = false;
     }
 
     for (std::size_t k = 0; k < m; ++k)

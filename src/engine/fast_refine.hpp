@@ -12,14 +12,24 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "core/complex.hpp"
 #include "core/expression.hpp"
+#include "engine/block_eval.hpp"
 #include "engine/scoring.hpp"
 
 namespace tov {
+
+// What is already known of an operand of the root operator: its values at
+// the starting parameter values and, for each of its own parameters in
+// order, its values with that parameter moved by the Jacobian's step.
+struct KnownOperand {
+  Column at_start;
+  std::span<const Column> shifted;
+};
 
 class FastRefiner {
  public:
@@ -30,9 +40,13 @@ class FastRefiner {
   // builtin operator ids). `params` holds the starting values on entry and
   // the refined ones on return; the objective at them is returned. Requires
   // 1 <= params.size() <= kMaxParams and as many samples as targets.
+  // `left` and `right`, when given, describe the operands of the root
+  // operator at the starting values; they save the first evaluation and the
+  // first Jacobian, whose values they already hold.
   double refine(std::span<const Token> tokens, Samples samples, std::span<const double> targets,
                 std::size_t max_iterations, double alpha, double l1_ratio,
-                std::vector<double>& params);
+                std::vector<double>& params, const KnownOperand* left = nullptr,
+                const KnownOperand* right = nullptr);
 
  private:
   struct Node {
@@ -52,7 +66,13 @@ class FastRefiner {
   };
 
   void compile(std::span<const Token> tokens);
-  void evaluate_fixed(Samples samples);
+  // Evaluates the parameter-free nodes; the subtree under `skip` (a node
+  // whose column is supplied from outside) is left out.
+  void evaluate_fixed(Samples samples, std::optional<std::uint32_t> skip);
+  Column column(const Buffer& buffer, std::uint32_t node) const {
+    return {&buffer.values[node * ns_], &buffer.valid[node * ns_]};
+  }
+  void set_column(Buffer& buffer, std::uint32_t node, Column from);
   // Evaluates, over samples [begin, end), the nodes that depend on a
   // parameter into `out`. With `shifted_param` set, only the nodes that
   // depend on that parameter are evaluated, with its value replaced by
@@ -74,6 +94,7 @@ class FastRefiner {
   std::vector<double> diagonal_;
   std::vector<double> gradient_;
   std::vector<double> trial_params_;
+  std::vector<std::uint32_t> first_node_;  // first node of each node's subtree
 };
 
 }  // namespace tov
