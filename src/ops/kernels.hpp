@@ -30,7 +30,7 @@ inline constexpr double kInf = std::numeric_limits<double>::infinity();
 // changing a bit:
 //   hypot(x, y) == 0 exactly when x and y are both zero (hypot never
 //     underflows a nonzero argument to zero);
-//   hypot(x, +-0) == |x|;
+//   hypot(x, +-0) == |x|, and hypot(x, -y) == hypot(x, y);
 //   atan2(+-0, x) == +-0 for x > 0 and +-pi for x < 0;
 //   cos(+-0) == cosh(+-0) == 1, sin(+-0) == +-0, sinh(+-0) == +-0.
 
@@ -201,8 +201,11 @@ inline std::optional<Complex> eval_arctan(Complex z) {
   if (zero_magnitude(q.re, q.im)) {
     return std::nullopt;
   }
-  const Complex d{std::log(magnitude(p.re, p.im)) - std::log(magnitude(q.re, q.im)),
-                  argument(p.im, p.re) - argument(q.im, q.re)};
+  // For real z, q is the conjugate of p, and hypot(x, -y) == hypot(x, y):
+  // both logarithms are then one and the same value.
+  const double lp = std::log(magnitude(p.re, p.im));
+  const double lq = p.re == q.re && p.im == -q.im ? lp : std::log(magnitude(q.re, q.im));
+  const Complex d{lp - lq, argument(p.im, p.re) - argument(q.im, q.re)};
   return Complex{0.0 * d.re - 0.5 * d.im, 0.5 * d.re + 0.0 * d.im};
 }
 

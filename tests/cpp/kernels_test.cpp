@@ -41,6 +41,7 @@ TEST(KernelShortcuts, AgreeWithTheLibraryOnRealArguments) {
       EXPECT_TRUE(same(argument(zero, x), std::atan2(zero, x))) << x;
     }
     EXPECT_TRUE(same(argument(x, 1.5), std::atan2(x, 1.5))) << x;
+    EXPECT_TRUE(same(std::hypot(1.0, x), std::hypot(1.0, -x))) << x;
     EXPECT_TRUE(same(cos_of(x), std::cos(x))) << x;
     EXPECT_TRUE(same(sin_of(x), std::sin(x))) << x;
     EXPECT_TRUE(same(cosh_of(x), std::cosh(x))) << x;
