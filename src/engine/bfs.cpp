@@ -9,7 +9,6 @@
 #include <optional>
 #include <random>
 #include <string>
-#include <unordered_set>
 #include <utility>
 
 #include "core/signature.hpp"
@@ -22,6 +21,7 @@
 #include "engine/optimizer.hpp"
 #include "engine/pareto.hpp"
 #include "engine/scoring.hpp"
+#include "engine/seen_set.hpp"
 #include "engine/worker_pool.hpp"
 #include "ops/kernels.hpp"
 
@@ -33,28 +33,6 @@ constexpr std::size_t kSearchIterations = 10;
 // Candidates are fingerprinted and deduplicated in blocks of this many, so
 // the fingerprints of a whole level never exist at once.
 constexpr std::size_t kBlockSize = std::size_t{1} << 18;
-constexpr std::size_t kSeenShards = 64;
-
-// The set of fingerprints seen so far in one search. Insertion is
-// deterministic: within a block, candidates are split into shards by hash
-// and each shard inserts its candidates in candidate order, so of two
-// equivalent candidates the earlier one always wins, whatever the threads.
-class SeenSet {
- public:
-  explicit SeenSet(std::uint64_t key) : hash_{key} {
-    for (auto& shard : shards_) shard = Shard(16, hash_);
-  }
-
-  std::size_t shard_of(const Fingerprint& fp) const { return (hash_(fp) >> 7) % kSeenShards; }
-
-  // Only one thread may insert into a given shard at a time.
-  bool insert(std::size_t shard, const Fingerprint& fp) { return shards_[shard].insert(fp).second; }
-
- private:
-  using Shard = std::unordered_set<Fingerprint, FingerprintHash>;
-  FingerprintHash hash_;
-  std::array<Shard, kSeenShards> shards_;
-};
 
 std::uint64_t random_key() {
   std::random_device device;
@@ -128,21 +106,6 @@ LevelEntry make_entry(Expression expression, const SearchState& state) {
   entry.expression = std::move(expression);
   fill_cached_values(entry, state);
   return entry;
-}
-
-// Fingerprint of a candidate from its operands' cached values: one operator
-// call per point, exactly what evaluating the whole expression gives.
-std::optional<Fingerprint> fast_fingerprint(const CandidateRef& ref, const Levels& levels) {
-  const LevelEntry& left = levels[ref.left_level][ref.left];
-  const LevelEntry* right = ref.right_level ? &levels[ref.right_level][ref.right] : nullptr;
-  std::array<Complex, kFingerprintPoints> values;
-  for (std::size_t p = 0; p < kFingerprintPoints; ++p) {
-    const Complex args[2] = {left.fp_values[p], right ? right->fp_values[p] : Complex{}};
-    const auto v = kernels::apply_builtin(ref.op, args);
-    if (!v || !within_limits(*v)) return std::nullopt;
-    values[p] = *v;
-  }
-  return fingerprint_from_values(values);
 }
 
 // Raw error of a candidate from its operands' cached sample values: one
@@ -269,6 +232,7 @@ std::optional<std::vector<CandidateRef>> generate(std::size_t level, SearchState
   block.reserve(kBlockSize);
   std::vector<std::optional<Fingerprint>> fps;
   std::vector<std::uint8_t> fresh;
+  std::vector<std::uint64_t> hashes;
   const auto poll = [&] { return state.interrupted(); };
 
   const auto flush = [&]() -> bool {
@@ -277,19 +241,25 @@ std::optional<std::vector<CandidateRef>> generate(std::size_t level, SearchState
         state.pool, block.size(),
         [&](std::size_t i) -> std::optional<Fingerprint> {
           if (plain) return fingerprint(materialize(block[i], state.levels, metas), state.ops());
-          return fast_fingerprint(block[i], state.levels);
+          return owner_fingerprint(block[i], state.levels);
         },
         fps, poll);
     if (!done) return false;
-    std::array<std::vector<std::uint32_t>, kSeenShards> by_shard;
-    for (std::uint32_t i = 0; i < block.size(); ++i)
-      if (fps[i]) by_shard[state.seen.shard_of(*fps[i])].push_back(i);
+    // Each shard inserts its candidates in candidate order, so of two
+    // equivalent candidates the earlier one wins whatever the threads.
+    std::array<std::vector<std::uint32_t>, SeenSet::kShards> by_shard;
+    hashes.resize(block.size());
+    for (std::uint32_t i = 0; i < block.size(); ++i) {
+      if (!fps[i]) continue;
+      hashes[i] = state.seen.hash(*fps[i]);
+      by_shard[SeenSet::shard_of(hashes[i])].push_back(i);
+    }
     fresh.assign(block.size(), 0);
     const bool inserted = state.pool.run(
-        kSeenShards,
+        SeenSet::kShards,
         [&](std::size_t shard) {
           for (const std::uint32_t i : by_shard[shard])
-            if (state.seen.insert(shard, *fps[i])) fresh[i] = 1;
+            if (state.seen.insert(hashes[i], *fps[i], block[i], state.levels)) fresh[i] = 1;
         },
         poll);
     if (!inserted) return false;
@@ -314,7 +284,10 @@ std::optional<std::vector<CandidateRef>> generate(std::size_t level, SearchState
 void seed(SearchState& state, std::size_t variables) {
   const auto offer = [&](Expression leaf, bool is_param) {
     const auto fp = fingerprint(leaf, state.ops());
-    if (!fp || !state.seen.insert(state.seen.shard_of(*fp), *fp)) return;
+    if (!fp) return;
+    const CandidateRef owner{static_cast<std::uint32_t>(state.levels[1].size()), 0, 1, 0,
+                             SeenSet::kSeed};
+    if (!state.seen.insert(state.seen.hash(*fp), *fp, owner, state.levels)) return;
     if (is_param) {
       score_and_update(*state.front, leaf, state.samples, state.targets, state.ops(),
                        state.config.alpha, state.config.l1_ratio);

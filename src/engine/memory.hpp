@@ -18,6 +18,6 @@ std::uint64_t resident_memory();
 
 // Bytes held per candidate while a level is generated, evaluated and
 // selected, including its entry in the fingerprint set.
-inline constexpr std::uint64_t kBytesPerCandidate = 240;
+inline constexpr std::uint64_t kBytesPerCandidate = 160;
 
 }  // namespace tov

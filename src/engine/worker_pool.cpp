@@ -1,10 +1,12 @@
 #include "engine/worker_pool.hpp"
 
 #include <sched.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <memory>
 
 namespace tov {
 
@@ -34,8 +36,19 @@ WorkerPool::~WorkerPool() {
 }
 
 WorkerPool& WorkerPool::process_pool() {
-  static WorkerPool pool(available_threads());
-  return pool;
+  static std::mutex mutex;
+  static std::unique_ptr<WorkerPool> pool;
+  static pid_t owner = 0;
+  std::lock_guard lock(mutex);
+  if (owner != getpid()) {
+    // A child made by fork() inherits the pool object but none of its
+    // threads, so it starts its own pool. The inherited object is abandoned:
+    // its threads cannot be joined here.
+    static_cast<void>(pool.release());
+    pool = std::make_unique<WorkerPool>(available_threads());
+    owner = getpid();
+  }
+  return *pool;
 }
 
 std::size_t WorkerPool::available_threads() {
