@@ -73,8 +73,7 @@ void fill_cached_values(LevelEntry& entry, const SearchState& state) {
     entry.valid[i] = v.has_value();
     entry.values[i] = v.value_or(Complex{});
   }
-  // The Jacobian step of refinement, applied to one parameter at a time.
-  constexpr double kStep = 1e-6;
+  // Values with one parameter at a time moved by the Jacobian step.
   const std::size_t ns = state.samples.size();
   std::vector<Complex> params;
   for (const Token& t : e.tokens)
@@ -84,7 +83,7 @@ void fill_cached_values(LevelEntry& entry, const SearchState& state) {
   for (std::size_t k = 0; k < params.size(); ++k) {
     std::vector<Complex> shifted(params.size());
     for (std::size_t j = 0; j < params.size(); ++j) shifted[j] = Complex{params[j].re, 0.0};
-    shifted[k] = Complex{params[k].re + kStep, 0.0};
+    shifted[k] = Complex{params[k].re + refinement::kStep, 0.0};
     for (std::size_t i = 0; i < ns; ++i) {
       const auto v = eval_internal(e.tokens, state.samples[i], shifted, state.ops(), stack);
       entry.shifted_valid[k * ns + i] = v.has_value();

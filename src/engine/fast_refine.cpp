@@ -7,17 +7,12 @@
 #include <utility>
 
 #include "engine/block_eval.hpp"
+#include "engine/optimizer.hpp"
 
 namespace tov {
 
 namespace {
 
-constexpr double kStep = 1e-6;
-constexpr double kInitialDamping = 0.01;
-constexpr double kMaxDamping = 1e4;
-constexpr double kGuard = 1e-6;
-constexpr double kTolerance = 1e-9;
-constexpr int kRejectionsTolerated = 2;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // Samples per block of a trial evaluation: small enough to stop early,
 // large enough to keep the per-node loops long.
@@ -224,11 +219,10 @@ double FastRefiner::refine(std::span<const Token> tokens, Samples samples,
   gradient_.resize(m);
   trial_params_.resize(m);
 
-  double lambda = kInitialDamping;
-  int rejections = 0;
+  Damping damping;
   std::size_t iteration = 0;
   bool jacobian_stale = true;
-  while (lambda <= kMaxDamping && iteration < max_iterations) {
+  while (damping.running(iteration, max_iterations)) {
     if (jacobian_stale) {
       for (std::size_t i = 0; i < ns_; ++i) {
         f_[i] = current_.valid[root + i] ? current_.values[root + i].re : 0.0;
@@ -248,13 +242,14 @@ double FastRefiner::refine(std::span<const Token> tokens, Samples samples,
           apply_op_block(root_node.token.op_id, a, b, &scratch_.values[root], &scratch_.valid[root],
                          0, ns_);
         } else {
-          evaluate_dependent(params, scratch_, 0, ns_, static_cast<int>(k), params[k] + kStep);
+          evaluate_dependent(params, scratch_, 0, ns_, static_cast<int>(k),
+                             params[k] + refinement::kStep);
         }
         double d = 0.0;
         double grad = 0.0;
         for (std::size_t i = 0; i < ns_; ++i) {
           const double g = scratch_.valid[root + i] ? scratch_.values[root + i].re : 0.0;
-          const double j = (g - f_[i]) / kStep;
+          const double j = (g - f_[i]) / refinement::kStep;
           d = d + j * j;
           grad = grad + j * residuals_[i];
         }
@@ -266,7 +261,8 @@ double FastRefiner::refine(std::span<const Token> tokens, Samples samples,
     }
 
     for (std::size_t k = 0; k < m; ++k)
-      trial_params_[k] = params[k] - gradient_[k] / ((lambda + diagonal_[k]) + kGuard);
+      trial_params_[k] =
+          params[k] - gradient_[k] / ((damping.lambda() + diagonal_[k]) + refinement::kGuard);
 
     // The trial's objective, evaluated block by block and abandoned once it
     // can no longer beat the incumbent: the partial sum of squares only grows.
@@ -298,13 +294,9 @@ double FastRefiner::refine(std::span<const Token> tokens, Samples samples,
       jacobian_stale = true;
       const double decrease = objective - trial_objective;
       objective = trial_objective;
-      if (decrease < kTolerance) break;
-      lambda = lambda / 10.0;
-      rejections = 0;
-    } else {
-      if (rejections >= kRejectionsTolerated) break;
-      rejections += 1;
-      lambda = lambda * 10.0;
+      if (!damping.accepted(decrease)) break;
+    } else if (!damping.rejected()) {
+      break;
     }
     iteration += 1;
   }

@@ -12,13 +12,6 @@ namespace tov {
 
 namespace {
 
-constexpr double kStep = 1e-6;  // forward-difference step
-constexpr double kInitialDamping = 0.01;
-constexpr double kMaxDamping = 1e4;
-constexpr double kGuard = 1e-6;  // keeps every damped denominator positive
-constexpr double kTolerance = 1e-9;
-constexpr int kRejectionsTolerated = 2;
-
 void to_complex(std::span<const double> values, std::vector<Complex>& out) {
   out.clear();
   for (const double v : values) out.push_back(Complex{v, 0.0});
@@ -108,20 +101,19 @@ Refined refine_constants(const Expression& expression, Samples samples,
   std::vector<Complex> stack;
   stack.reserve(expression.complexity);
 
-  double lambda = kInitialDamping;
-  int rejections = 0;
+  Damping damping;
   std::size_t iteration = 0;
-  while (lambda <= kMaxDamping && iteration < max_iterations) {
+  while (damping.running(iteration, max_iterations)) {
     to_complex(p, at_p);
     shifted = at_p;
     for (std::size_t i = 0; i < ns; ++i) {
       const double f = real_or_zero(expression, samples[i], at_p, operators, stack);
       residuals[i] = f - targets[i];
       for (std::size_t k = 0; k < m; ++k) {
-        shifted[k] = Complex{p[k] + kStep, 0.0};
+        shifted[k] = Complex{p[k] + refinement::kStep, 0.0};
         const double g = real_or_zero(expression, samples[i], shifted, operators, stack);
         shifted[k] = at_p[k];
-        jacobian[i * m + k] = (g - f) / kStep;
+        jacobian[i * m + k] = (g - f) / refinement::kStep;
       }
     }
 
@@ -138,7 +130,7 @@ Refined refine_constants(const Expression& expression, Samples samples,
     }
 
     for (std::size_t k = 0; k < m; ++k) {
-      trial[k] = p[k] - gradient[k] / ((lambda + diagonal[k]) + kGuard);
+      trial[k] = p[k] - gradient[k] / ((damping.lambda() + diagonal[k]) + refinement::kGuard);
     }
     const double trial_objective = error_at(trial);
 
@@ -147,13 +139,9 @@ Refined refine_constants(const Expression& expression, Samples samples,
       p = trial;
       const double decrease = objective - trial_objective;
       objective = trial_objective;
-      if (decrease < kTolerance) break;
-      lambda = lambda / 10.0;
-      rejections = 0;
-    } else {
-      if (rejections >= kRejectionsTolerated) break;
-      rejections += 1;
-      lambda = lambda * 10.0;
+      if (!damping.accepted(decrease)) break;
+    } else if (!damping.rejected()) {
+      break;
     }
     iteration += 1;
   }

@@ -10,6 +10,47 @@
 
 namespace tov {
 
+// Constants of the method, shared by every refiner.
+namespace refinement {
+inline constexpr double kStep = 1e-6;  // forward-difference step of the Jacobian
+inline constexpr double kInitialDamping = 0.01;
+inline constexpr double kMaxDamping = 1e4;
+inline constexpr double kGuard = 1e-6;  // keeps every damped denominator positive
+inline constexpr double kTolerance = 1e-9;
+inline constexpr int kRejectionsTolerated = 2;
+}  // namespace refinement
+
+// The damping schedule: lambda shrinks tenfold after an accepted step and
+// grows tenfold after a rejected one; the run ends at the iteration cap, when
+// lambda passes its maximum, when a step gains less than the tolerance, or
+// at the third rejection in a row.
+class Damping {
+ public:
+  double lambda() const { return lambda_; }
+  bool running(std::size_t iteration, std::size_t cap) const {
+    return lambda_ <= refinement::kMaxDamping && iteration < cap;
+  }
+  // After an accepted step that lowered the objective by `decrease`; false
+  // when the run ends.
+  bool accepted(double decrease) {
+    if (decrease < refinement::kTolerance) return false;
+    lambda_ = lambda_ / 10.0;
+    rejections_ = 0;
+    return true;
+  }
+  // After a rejected step; false when the run ends.
+  bool rejected() {
+    if (rejections_ >= refinement::kRejectionsTolerated) return false;
+    rejections_ += 1;
+    lambda_ = lambda_ * 10.0;
+    return true;
+  }
+
+ private:
+  double lambda_ = refinement::kInitialDamping;
+  int rejections_ = 0;
+};
+
 struct Refined {
   Expression expression;  // same tokens and text; Param values refined
   double error;           // the objective at those values

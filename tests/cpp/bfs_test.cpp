@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "captured_output.hpp"
 #include "engine/beam.hpp"
 #include "engine/expansion.hpp"
 #include "engine/worker_pool.hpp"
@@ -19,26 +20,6 @@
 
 namespace tov {
 namespace {
-
-// Console output of a search, captured in memory.
-class Captured {
- public:
-  Captured() : file_(open_memstream(&data_, &size_)) {}
-  ~Captured() {
-    std::fclose(file_);
-    std::free(data_);
-  }
-  std::FILE* file() { return file_; }
-  std::string text() {
-    std::fflush(file_);
-    return std::string(data_, size_);
-  }
-
- private:
-  char* data_ = nullptr;
-  std::size_t size_ = 0;
-  std::FILE* file_;
-};
 
 using Rows = std::vector<std::vector<double>>;
 
@@ -66,7 +47,7 @@ SearchConfig small_config(std::uint64_t max_complexity, std::uint64_t beam_width
 
 Outcome<std::vector<SearchResult>> quiet_search(const Problem& p, const SearchConfig& config,
                                                 SearchControl control = {}) {
-  Captured out;
+  CapturedOutput out;
   control.out = out.file();
   return run_bfs(p.rows, p.targets, config, control);
 }
@@ -143,7 +124,7 @@ TEST(Search, ValidationErrorsPrintNothing) {
   const std::vector<std::pair<Rows, std::vector<double>>> cases = {
       {{}, {}}, {{{1.0}, {2.0}, {3.0}}, {1.0, 2.0}}, {{{1.0}}, {}}, {{}, {1.0}}};
   for (const auto& [rows, targets] : cases) {
-    Captured out;
+    CapturedOutput out;
     SearchControl control;
     control.out = out.file();
     auto outcome = run_bfs(rows, targets, SearchConfig{}, control);
@@ -164,7 +145,7 @@ TEST(Search, RefusesMoreThan255Variables) {
 
 TEST(Search, ZeroMaxComplexityFindsNothing) {
   const Problem p = one_variable([](double x) { return x; });
-  Captured out;
+  CapturedOutput out;
   SearchControl control;
   control.out = out.file();
   auto outcome = run_bfs(p.rows, p.targets, small_config(0, 10), control);
@@ -176,14 +157,14 @@ TEST(Search, ZeroMaxComplexityFindsNothing) {
 TEST(Search, ConsoleLinesOfASmallSearch) {
   // Three variables: four primary nodes; max_complexity 1 prints no level.
   Problem p{{{1.0, 2.0, 3.0}, {2.0, 1.0, 0.5}}, {10.0, 20.0}};
-  Captured out;
+  CapturedOutput out;
   SearchControl control;
   control.out = out.file();
   ASSERT_TRUE(run_bfs(p.rows, p.targets, small_config(1, 10), control).ok());
   EXPECT_EQ(out.text(),
             "[TOV-SR] Started search space exploration. Level 1 seeded with 4 primary nodes.\n");
 
-  Captured two;
+  CapturedOutput two;
   control.out = two.file();
   ASSERT_TRUE(run_bfs(p.rows, p.targets, small_config(3, 10), control).ok());
   const std::string text = two.text();
@@ -196,7 +177,7 @@ TEST(Search, ConsoleLinesOfASmallSearch) {
 
 TEST(Search, EarlyExitAfterSeedingPrintsNothing) {
   const Problem p = one_variable([](double x) { return x; });
-  Captured out;
+  CapturedOutput out;
   SearchControl control;
   control.out = out.file();
   auto outcome = run_bfs(p.rows, p.targets, small_config(10, 100), control);
@@ -237,7 +218,7 @@ TEST(Search, RecoversExactFormulasAndStopsEarly) {
 }
 
 TEST(Search, RecognisesPi) {
-  Captured out;
+  CapturedOutput out;
   SearchControl control;
   control.out = out.file();
   Searcher quiet(small_config(4, 100), control);
@@ -249,7 +230,7 @@ TEST(Search, RecognisesPi) {
 
 TEST(Search, FindCandidatesRunsEveryLevelAndReturnsTheStaircase) {
   const Problem p = one_variable([](double x) { return x; });
-  Captured out;
+  CapturedOutput out;
   SearchControl control;
   control.out = out.file();
   Searcher searcher(small_config(3, 50), control);
@@ -265,7 +246,7 @@ TEST(Search, FindCandidatesRunsEveryLevelAndReturnsTheStaircase) {
 
 TEST(Search, StaircaseIsMostComplexFirst) {
   const Problem p = one_variable([](double x) { return std::sin(x) * x + 0.3; });
-  Captured out;
+  CapturedOutput out;
   SearchControl control;
   control.out = out.file();
   auto outcome = Searcher(small_config(5, 60), control).find_candidates(p.rows, p.targets);
@@ -282,7 +263,7 @@ TEST(Search, NoFiniteCandidateMeansNoFormula) {
   // Infinite inputs make every formula in v_{0} unusable; C cannot fit NaN.
   Problem p{{{INFINITY}, {INFINITY}}, {NAN, NAN}};
   for (auto request : {0, 1}) {
-    Captured out;
+    CapturedOutput out;
     SearchControl control;
     control.out = out.file();
     Searcher searcher(small_config(3, 20), control);

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "captured_output.hpp"
+
 namespace tov {
 namespace {
 
@@ -29,26 +31,6 @@ TEST(ConsoleDuration, CompactForms) {
   for (const auto& [ns, text] : cases) EXPECT_EQ(format_duration(nanoseconds(ns)), text) << ns;
 }
 
-// Collects what a LevelProgress writes.
-class Captured {
- public:
-  Captured() : file_(open_memstream(&data_, &size_)) {}
-  ~Captured() {
-    std::fclose(file_);
-    std::free(data_);
-  }
-  std::FILE* file() { return file_; }
-  std::string text() {
-    std::fflush(file_);
-    return std::string(data_, size_);
-  }
-
- private:
-  char* data_ = nullptr;
-  std::size_t size_ = 0;
-  std::FILE* file_;
-};
-
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> out;
   std::size_t start = 0;
@@ -61,7 +43,7 @@ std::vector<std::string> lines(const std::string& text) {
 }
 
 TEST(ConsoleProgress, ThreeCandidatesPrintThirdsWithTheirBars) {
-  Captured out;
+  CapturedOutput out;
   LevelProgress progress(out.file(), 4, 3);
   for (int i = 0; i < 3; ++i) progress.step();
   const auto printed = lines(out.text());
@@ -84,12 +66,12 @@ TEST(ConsoleProgress, ThreeCandidatesPrintThirdsWithTheirBars) {
 }
 
 TEST(ConsoleProgress, AtMostOneLinePerPercentAndNothingForEmptyLevels) {
-  Captured out;
+  CapturedOutput out;
   LevelProgress many(out.file(), 7, 1000);
   for (int i = 0; i < 1000; ++i) many.step();
   EXPECT_EQ(lines(out.text()).size(), 100u);
 
-  Captured none;
+  CapturedOutput none;
   LevelProgress empty_level(none.file(), 2, 0);
   empty_level.step();
   EXPECT_EQ(none.text(), "");
