@@ -1,4 +1,5 @@
-// SearchResult class: attributes, eval/eval_batch/predict, renderings, repr.
+// SearchResult class: attributes, eval/eval_batch/predict, renderings, repr,
+// pickling.
 #include "python/search_result_type.hpp"
 
 #include <array>
@@ -15,6 +16,7 @@
 #include "python/conversion.hpp"
 #include "python/errors.hpp"
 #include "python/py_ref.hpp"
+#include "python/result_state.hpp"
 #include "python/value_object.hpp"
 
 namespace tov::python {
@@ -64,6 +66,20 @@ PyObject* get_error(PyObject* self, void*) {
 
 PyObject* get_complexity(PyObject* self, void*) {
   return guarded([&] { return PyLong_FromSize_t(result_of(self).complexity()); });
+}
+
+PyObject* get_parameters(PyObject* self, void*) {
+  return guarded([&]() -> PyObject* {
+    const std::vector<double> values = result_of(self).parameters();
+    PyRef tuple(PyTuple_New(static_cast<Py_ssize_t>(values.size())));
+    if (!tuple) return nullptr;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      PyObject* item = PyFloat_FromDouble(values[i]);
+      if (item == nullptr) return nullptr;
+      PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return tuple.release();
+  });
 }
 
 PyObject* to_latex(PyObject* self, PyObject*) {
@@ -138,6 +154,27 @@ PyObject* repr(PyObject* self) {
   });
 }
 
+// Pickling goes through the class method _from_state rather than the class,
+// which refuses to be called.
+PyObject* reduce(PyObject* self, PyObject*) {
+  return guarded([&]() -> PyObject* {
+    PyRef rebuild(
+        PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self)), "_from_state"));
+    if (!rebuild) return nullptr;
+    PyRef state(result_state(result_of(self)));
+    if (!state) return nullptr;
+    return Py_BuildValue("(O(O))", rebuild.get(), state.get());
+  });
+}
+
+PyObject* from_state(PyObject*, PyObject* state) {
+  return guarded([&]() -> PyObject* {
+    std::optional<tov::SearchResult> result = result_from_state(state);
+    if (!result) return nullptr;
+    return wrap_search_result(std::move(*result));
+  });
+}
+
 PyObject* refuse_construction(PyTypeObject*, PyObject*, PyObject*) {
   PyErr_SetString(PyExc_TypeError, "No constructor defined for SearchResult");
   return nullptr;
@@ -148,6 +185,8 @@ PyGetSetDef getters[] = {
     {"error", get_error, nullptr, "The residual error (Mean Squared Error) of the formula.",
      nullptr},
     {"complexity", get_complexity, nullptr, "The structural complexity of the formula.", nullptr},
+    {"parameters", get_parameters, nullptr,
+     "The fitted constants in formula order, at full precision.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -164,6 +203,10 @@ PyMethodDef methods[] = {
      "lists or 2D array)."},
     {"predict", fast_call<predict>(), METH_FASTCALL | METH_KEYWORDS,
      "predict($self, inputs)\n--\n\nAlias for eval_batch (Scikit-Learn style)."},
+    {"__reduce__", reduce, METH_NOARGS,
+     "__reduce__($self)\n--\n\nReturns what pickle and copy need to rebuild the result."},
+    {"_from_state", from_state, METH_O | METH_CLASS,
+     "_from_state($cls, state, /)\n--\n\nRebuilds a result from the state made by __reduce__."},
     {nullptr, nullptr, 0, nullptr},
 };
 

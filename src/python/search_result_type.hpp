@@ -1,6 +1,6 @@
 // The Python class SearchResult: one found formula, with its attributes,
-// evaluation on new inputs, renderings and representation. Objects are made
-// only by Searcher's methods and are immutable.
+// evaluation on new inputs, renderings, representation and pickling. Objects
+// are made only by Searcher's methods and by unpickling, and are immutable.
 #pragma once
 
 #include <Python.h>

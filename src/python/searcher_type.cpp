@@ -1,4 +1,5 @@
-// Searcher class: constructor, read-only settings and the search methods.
+// Searcher class: constructor, read-only settings, the search methods and
+// pickling.
 //
 // The interpreter lock is held for a whole call, search included; the search
 // polls for pending signals on this thread, so Ctrl-C ends a long search
@@ -103,6 +104,15 @@ PyObject* get_complexity_penalty(PyObject* self, void*) {
 PyObject* get_alpha(PyObject* self, void*) { return PyFloat_FromDouble(config_of(self).alpha); }
 PyObject* get_l1_ratio(PyObject* self, void*) {
   return PyFloat_FromDouble(config_of(self).l1_ratio);
+}
+
+// The constructor rebuilds an equal searcher from the five settings.
+PyObject* reduce(PyObject* self, PyObject*) {
+  const SearchConfig& config = config_of(self);
+  return Py_BuildValue(
+      "(O(KdKdd))", reinterpret_cast<PyObject*>(Py_TYPE(self)),
+      static_cast<unsigned long long>(config.max_complexity), config.complexity_penalty,
+      static_cast<unsigned long long>(config.beam_width), config.alpha, config.l1_ratio);
 }
 
 // A per-call override: absent or None keeps the stored value.
@@ -257,6 +267,8 @@ PyMethodDef methods[] = {
     {"recognize_constant", fast_call<recognize_constant>(), METH_FASTCALL | METH_KEYWORDS,
      "recognize_constant($self, value, alpha=None, l1_ratio=None)\n--\n\n"
      "Identifies a closed-form expression for a scalar constant."},
+    {"__reduce__", reduce, METH_NOARGS,
+     "__reduce__($self)\n--\n\nReturns what pickle and copy need to rebuild the searcher."},
     {nullptr, nullptr, 0, nullptr},
 };
 

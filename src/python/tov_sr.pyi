@@ -40,6 +40,10 @@ class SearchResult:
     def complexity(self) -> int:
         """The structural complexity of the formula."""
 
+    @property
+    def parameters(self) -> tuple[float, ...]:
+        """The fitted constants in formula order, at full precision."""
+
     def to_latex(self) -> str:
         """Returns the formula in LaTeX format for academic reporting."""
 

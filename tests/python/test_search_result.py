@@ -14,6 +14,7 @@ DOCS = [
     (SearchResult.formula, None, "The discovered mathematical formula as a string."),
     (SearchResult.error, None, "The residual error (Mean Squared Error) of the formula."),
     (SearchResult.complexity, None, "The structural complexity of the formula."),
+    (SearchResult.parameters, None, "The fitted constants in formula order, at full precision."),
     (
         SearchResult.to_latex,
         "($self)",
@@ -45,14 +46,19 @@ def test_docstrings_and_signatures(member, signature, doc):
 
 
 def test_class_members_in_order():
-    members = [name for name in vars(SearchResult) if not name.startswith("__")]
+    members = [name for name in vars(SearchResult) if not name.startswith("_")]
     methods = [
         name
         for name in members
         if not isinstance(vars(SearchResult)[name], property) and callable(vars(SearchResult)[name])
     ]
     assert methods == ["to_latex", "to_python", "eval", "eval_batch", "predict"]
-    assert [name for name in members if name not in methods] == ["formula", "error", "complexity"]
+    assert [name for name in members if name not in methods] == [
+        "formula",
+        "error",
+        "complexity",
+        "parameters",
+    ]
 
 
 def test_no_constructor():
@@ -61,7 +67,7 @@ def test_no_constructor():
     assert str(info.value) == "No constructor defined for SearchResult"
 
 
-@pytest.mark.parametrize("name", ["formula", "error", "complexity", "other"])
+@pytest.mark.parametrize("name", ["formula", "error", "complexity", "parameters", "other"])
 def test_attributes_cannot_be_set(product, name):
     before = getattr(product, name, None)
     with pytest.raises(AttributeError):

@@ -1,0 +1,31 @@
+"""Companions to tov_sr: a scikit-learn estimator, the staircase as a pandas
+DataFrame, SymPy export, and a switch for the search's console output.
+
+Each needs only what it uses: `TovRegressor` needs scikit-learn,
+`staircase_frame` pandas, `to_sympy` SymPy; they are imported on first use,
+so `import tov_sr_tools` itself needs nothing beyond tov_sr.
+"""
+
+from tov_sr_tools._output import silence_search_output
+
+__all__ = ["TovRegressor", "silence_search_output", "staircase_frame", "to_sympy"]
+
+_LAZY = {
+    "TovRegressor": "tov_sr_tools.estimator",
+    "staircase_frame": "tov_sr_tools.export",
+    "to_sympy": "tov_sr_tools.export",
+}
+
+
+def __getattr__(name):
+    if name not in _LAZY:
+        raise AttributeError(f"module 'tov_sr_tools' has no attribute '{name}'")
+    import importlib
+
+    value = getattr(importlib.import_module(_LAZY[name]), name)
+    globals()[name] = value
+    return value
+
+
+def __dir__():
+    return sorted(set(globals()) | set(__all__))

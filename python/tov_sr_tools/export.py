@@ -1,0 +1,130 @@
+"""Found formulas as a pandas table and as SymPy expressions."""
+
+import re
+
+
+def staircase_frame(results):
+    """The results (for example a `find_candidates` staircase) as a pandas
+    DataFrame, one row per result in the given order, with the columns
+    complexity, error, formula and latex."""
+    import pandas as pd
+
+    rows = [(r.complexity, r.error, r.formula, r.to_latex()) for r in results]
+    frame = pd.DataFrame(rows, columns=["complexity", "error", "formula", "latex"])
+    return frame.astype({"complexity": "int64", "error": "float64"})
+
+
+# The formula text: "C" (a fitted constant), "v_{j}" (input variable j) and
+# "Name(a)" or "Name(a, b)" for operators.
+# Operator names are tried first: "Cos(" is an operator, not "C" then "os(".
+_TOKEN = re.compile(r"([A-Za-z]+)\(|C|v_\{(\d+)\}|, |\)")
+
+
+def _parse(formula):
+    """The formula text as a tree: ("C",), ("var", j) or (name, child, ...)."""
+    tokens = []
+    position = 0
+    while position < len(formula):
+        match = _TOKEN.match(formula, position)
+        if match is None:
+            raise ValueError(f"unreadable formula text at {position}: {formula!r}")
+        tokens.append(match)
+        position = match.end()
+
+    def node(i):
+        if i >= len(tokens):
+            raise ValueError(f"formula text ends early: {formula!r}")
+        token = tokens[i]
+        if token.group(0) == "C":
+            return ("C",), i + 1
+        if token.group(2) is not None:
+            return ("var", int(token.group(2))), i + 1
+        if token.group(1) is None:
+            raise ValueError(f"unexpected {token.group(0)!r} in formula text: {formula!r}")
+        children = []
+        i += 1
+        while True:
+            child, i = node(i)
+            children.append(child)
+            if i < len(tokens) and tokens[i].group(0) == ", ":
+                i += 1
+                continue
+            if i < len(tokens) and tokens[i].group(0) == ")":
+                return (token.group(1), *children), i + 1
+            raise ValueError(f"unbalanced formula text: {formula!r}")
+
+    tree, end = node(0)
+    if end != len(tokens):
+        raise ValueError(f"text after the formula: {formula!r}")
+    return tree
+
+
+def _sympy_operators():
+    import sympy
+
+    return {
+        "Neg": lambda a: -a,
+        "Inv": lambda a: 1 / a,
+        "Plus": lambda a, b: a + b,
+        "Times": lambda a, b: a * b,
+        "Subtract": lambda a, b: a - b,
+        "Divide": lambda a, b: a / b,
+        "Exp": sympy.exp,
+        "Log": sympy.log,
+        "Sqrt": sympy.sqrt,
+        "Sin": sympy.sin,
+        "Cos": sympy.cos,
+        "Tan": sympy.tan,
+        "ArcSin": sympy.asin,
+        "ArcCos": sympy.acos,
+        "ArcTan": sympy.atan,
+        "Square": lambda a: a**2,
+        "Cube": lambda a: a**3,
+        "TOV": lambda a, b: sympy.exp(a) - sympy.log(b),
+    }
+
+
+def to_sympy(result, feature_names=None):
+    """The formula of `result` as a SymPy expression.
+
+    Every fitted constant enters at full precision (from
+    `result.parameters`, as an exact binary SymPy Float). Variable j is the
+    real symbol `feature_names[j]` when names are given, else `v_j`. SymPy's
+    functions take the same principal branches as the engine, so for real
+    inputs the real part of the expression is what `result.eval` returns,
+    wherever the formula has a value.
+    """
+    import sympy
+
+    tree = _parse(result.formula)
+    parameters = iter(result.parameters)
+    operators = _sympy_operators()
+    symbols = {}
+
+    def symbol(j):
+        if j not in symbols:
+            if feature_names is None:
+                name = f"v_{j}"
+            elif j < len(feature_names):
+                name = str(feature_names[j])
+            else:
+                raise ValueError(
+                    f"the formula uses variable {j} but only {len(feature_names)} "
+                    "feature names were given"
+                )
+            symbols[j] = sympy.Symbol(name, real=True)
+        return symbols[j]
+
+    def build(node):
+        if node[0] == "C":
+            # Leaves come in the same order in the formula text as in the
+            # postfix tokens, so the k-th "C" is parameter k.
+            return sympy.Float(next(parameters), precision=53)
+        if node[0] == "var":
+            return symbol(node[1])
+        function = operators.get(node[0])
+        if function is None:
+            raise ValueError(f"unknown operator {node[0]!r}")
+        return function(*(build(child) for child in node[1:]))
+
+    return build(tree)

@@ -1,0 +1,112 @@
+// Writing and checking the pickle state of SearchResult.
+#include "python/result_state.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "python/errors.hpp"
+#include "python/py_ref.hpp"
+#include "result/result_restore.hpp"
+
+namespace tov::python {
+
+namespace {
+
+constexpr long kStateVersion = 1;
+constexpr Py_ssize_t kTokenFields = 6;
+constexpr std::uint64_t kLastKind = static_cast<std::uint64_t>(TokenKind::Op);
+constexpr std::uint64_t kByteMax = std::numeric_limits<std::uint8_t>::max();
+constexpr std::uint64_t kU64Max = std::numeric_limits<std::uint64_t>::max();
+
+std::nullopt_t refuse(std::string_view reason) {
+  raise_message(PyExc_ValueError, "Invalid SearchResult state: " + std::string(reason));
+  return std::nullopt;
+}
+
+// An exact int in [0, max]; no value (and no exception) otherwise.
+std::optional<std::uint64_t> exact_unsigned(PyObject* item, std::uint64_t max) {
+  if (!PyLong_CheckExact(item)) return std::nullopt;
+  const unsigned long long value = PyLong_AsUnsignedLongLong(item);
+  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred() != nullptr) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  if (value > max) return std::nullopt;
+  return static_cast<std::uint64_t>(value);
+}
+
+// An exact float; no value (and no exception) otherwise.
+std::optional<double> exact_float(PyObject* item) {
+  if (!PyFloat_CheckExact(item)) return std::nullopt;
+  return PyFloat_AS_DOUBLE(item);
+}
+
+std::optional<Token> token_from(PyObject* item) {
+  if (!PyTuple_CheckExact(item) || PyTuple_GET_SIZE(item) != kTokenFields) return std::nullopt;
+  const std::optional<std::uint64_t> kind = exact_unsigned(PyTuple_GET_ITEM(item, 0), kLastKind);
+  const std::optional<std::uint64_t> arity = exact_unsigned(PyTuple_GET_ITEM(item, 1), kByteMax);
+  const std::optional<std::uint64_t> index = exact_unsigned(PyTuple_GET_ITEM(item, 2), kByteMax);
+  const std::optional<std::uint64_t> op_id = exact_unsigned(PyTuple_GET_ITEM(item, 3), kU64Max);
+  const std::optional<double> re = exact_float(PyTuple_GET_ITEM(item, 4));
+  const std::optional<double> im = exact_float(PyTuple_GET_ITEM(item, 5));
+  if (!kind || !arity || !index || !op_id || !re || !im) return std::nullopt;
+  Token token;
+  token.kind = static_cast<TokenKind>(*kind);
+  token.arity = static_cast<std::uint8_t>(*arity);
+  token.index = static_cast<std::uint8_t>(*index);
+  token.op_id = *op_id;
+  token.value = Complex{*re, *im};
+  return token;
+}
+
+}  // namespace
+
+PyObject* result_state(const tov::SearchResult& result) {
+  const std::vector<Token>& tokens = result.expression().tokens;
+  PyRef items(PyTuple_New(static_cast<Py_ssize_t>(tokens.size())));
+  if (!items) return nullptr;
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
+    const Token& token = tokens[i];
+    PyObject* item =
+        Py_BuildValue("(BBBKdd)", static_cast<unsigned char>(token.kind), token.arity, token.index,
+                      static_cast<unsigned long long>(token.op_id), token.value.re, token.value.im);
+    if (item == nullptr) return nullptr;
+    PyTuple_SET_ITEM(items.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  return Py_BuildValue("(ldO)", kStateVersion, result.error(), items.get());
+}
+
+std::optional<tov::SearchResult> result_from_state(PyObject* state) {
+  if (!PyTuple_CheckExact(state) || PyTuple_GET_SIZE(state) != 3) {
+    return refuse("expected a tuple (version, error, tokens)");
+  }
+  const std::optional<std::uint64_t> version = exact_unsigned(PyTuple_GET_ITEM(state, 0), kU64Max);
+  if (!version || *version != kStateVersion) return refuse("unknown format version");
+  const std::optional<double> error = exact_float(PyTuple_GET_ITEM(state, 1));
+  if (!error) return refuse("the error is not a float");
+  PyObject* items = PyTuple_GET_ITEM(state, 2);
+  if (!PyTuple_CheckExact(items)) return refuse("the tokens are not a tuple");
+
+  std::vector<Token> tokens;
+  tokens.reserve(static_cast<std::size_t>(PyTuple_GET_SIZE(items)));
+  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(items); ++i) {
+    std::optional<Token> token = token_from(PyTuple_GET_ITEM(items, i));
+    if (!token) {
+      return refuse("token " + std::to_string(i) +
+                    ": expected (kind, arity, index, op_id, re, im) with kind 0 to 4, arity and "
+                    "index 0 to 255, op_id a non-negative int, re and im floats");
+    }
+    tokens.push_back(*token);
+  }
+  Restored restored = restore_result(tokens, *error);
+  if (std::string* reason = std::get_if<std::string>(&restored)) return refuse(*reason);
+  return std::move(std::get<tov::SearchResult>(restored));
+}
+
+}  // namespace tov::python
