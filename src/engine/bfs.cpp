@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cmath>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <random>
 #include <string>
@@ -23,7 +22,6 @@
 #include "engine/scoring.hpp"
 #include "engine/seen_set.hpp"
 #include "engine/worker_pool.hpp"
-#include "ops/kernels.hpp"
 
 namespace tov {
 
@@ -304,13 +302,26 @@ void seed(SearchState& state, std::size_t variables) {
 
 std::string decimal(std::uint64_t value) { return std::to_string(value); }
 
+// Saturating arithmetic for the estimates below: a huge beam must make the
+// estimate huge, not wrap around to a small number.
+std::uint64_t saturating_mul(std::uint64_t a, std::uint64_t b) {
+  std::uint64_t r;
+  return __builtin_mul_overflow(a, b, &r) ? UINT64_MAX : r;
+}
+std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
+  std::uint64_t r;
+  return __builtin_add_overflow(a, b, &r) ? UINT64_MAX : r;
+}
+
 // Candidates level `level` tries before deduplication.
 std::uint64_t generated_count(std::size_t level, const SearchState& state) {
   const std::uint64_t unary = state.registry->ids_by_arity(1).size();
   const std::uint64_t binary = state.registry->ids_by_arity(2).size();
-  std::uint64_t count = unary * state.levels[level - 1].size();
+  std::uint64_t count = saturating_mul(unary, state.levels[level - 1].size());
   for (std::size_t k = 1; k + 2 <= level; ++k)
-    count += binary * state.levels[k].size() * state.levels[level - 1 - k].size();
+    count = saturating_add(
+        count, saturating_mul(binary, saturating_mul(state.levels[k].size(),
+                                                     state.levels[level - 1 - k].size())));
   return count;
 }
 
@@ -319,9 +330,12 @@ std::uint64_t generated_count(std::size_t level, const SearchState& state) {
 // expressions it retains.
 std::uint64_t level_memory(std::size_t level, std::uint64_t generated, const SearchState& state) {
   const std::uint64_t retained = std::min<std::uint64_t>(generated, state.config.beam_width);
-  const std::uint64_t per_retained =
-      state.samples.size() * (sizeof(Complex) + 1) + level * (sizeof(Token) + 16) + 256;
-  return generated * kBytesPerCandidate + retained * per_retained;
+  // Values at the samples, plus one shifted column per parameter (at most
+  // one per token), the tokens and the formula text.
+  const std::uint64_t per_retained = state.samples.size() * (sizeof(Complex) + 1) * (1 + level) +
+                                     level * (sizeof(Token) + 16) + 256;
+  return saturating_add(saturating_mul(generated, kBytesPerCandidate),
+                        saturating_mul(retained, per_retained));
 }
 
 // Runs one level; false when interrupted.
@@ -447,7 +461,8 @@ Outcome<std::vector<SearchResult>> run_bfs(std::span<const std::vector<double>> 
       const auto available = control.memory_limit ? control.memory_limit : available_memory();
       if (available && needed > *available) {
         constexpr std::uint64_t kMiB = 1024 * 1024;
-        return SearchError{MemoryLimitExceeded{(needed + kMiB - 1) / kMiB, *available / kMiB}};
+        return SearchError{
+            MemoryLimitExceeded{needed / kMiB + (needed % kMiB != 0), *available / kMiB}};
       }
       const bool completed = run_level(level, state);
       if (control.stats) control.stats->refinements = state.refinements.load();
