@@ -61,7 +61,7 @@ Outcome<std::vector<SearchResult>> finalize_result(std::shared_ptr<ParetoFront> 
                                                    const SearchConfig& config, Samples samples,
                                                    std::span<const double> targets) {
   std::lock_guard lock(front->mutex_);
-  if (front->entries_.empty()) return SearchError{NoFormulaFound{config.max_complexity}};
+  if (front->entries_.empty()) return NoFormulaFound{config.max_complexity};
 
   constexpr std::size_t kFinalIterations = 30;
   double best = std::numeric_limits<double>::infinity();

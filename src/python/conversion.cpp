@@ -125,9 +125,10 @@ void reserve_hint(Vector& vector, Py_ssize_t hint) {
 }
 
 // The generic sequence rule: no str, the sequence protocol required, each
-// element by the float rule in iteration order. False on any failure, with
-// or without an exception set (the callers replace it).
-bool read_sequence(PyObject* object, std::vector<double>& out) {
+// element read by `read_element` in iteration order. False on any failure,
+// with or without an exception set (the callers replace it).
+template <class T, class ReadElement>
+bool read_generic(PyObject* object, std::vector<T>& out, ReadElement read_element) {
   if (PyUnicode_Check(object) || !PySequence_Check(object)) return false;
   Py_ssize_t hint = PySequence_Size(object);
   if (hint < 0) {
@@ -138,29 +139,28 @@ bool read_sequence(PyObject* object, std::vector<double>& out) {
   PyRef iterator(PyObject_GetIter(object));
   if (!iterator) return false;
   while (PyRef item{PyIter_Next(iterator.get())}) {
-    const std::optional<double> value = double_from_object(item.get());
-    if (!value) return false;
-    out.push_back(*value);
+    if (!read_element(item.get(), out)) return false;
   }
   return PyErr_Occurred() == nullptr;
 }
 
+// Each element by the float rule.
+bool read_sequence(PyObject* object, std::vector<double>& out) {
+  return read_generic(object, out, [](PyObject* item, std::vector<double>& values) {
+    const std::optional<double> value = double_from_object(item);
+    if (value) values.push_back(*value);
+    return value.has_value();
+  });
+}
+
+// Each element a row read by the float rule.
 bool read_nested_sequence(PyObject* object, std::vector<std::vector<double>>& out) {
-  if (PyUnicode_Check(object) || !PySequence_Check(object)) return false;
-  Py_ssize_t hint = PySequence_Size(object);
-  if (hint < 0) {
-    PyErr_Clear();
-    hint = 0;
-  }
-  reserve_hint(out, hint);
-  PyRef iterator(PyObject_GetIter(object));
-  if (!iterator) return false;
-  while (PyRef item{PyIter_Next(iterator.get())}) {
+  return read_generic(object, out, [](PyObject* item, std::vector<std::vector<double>>& rows) {
     std::vector<double> row;
-    if (!read_sequence(item.get(), row)) return false;
-    out.push_back(std::move(row));
-  }
-  return PyErr_Occurred() == nullptr;
+    if (!read_sequence(item, row)) return false;
+    rows.push_back(std::move(row));
+    return true;
+  });
 }
 
 // The generic path's failures all become one ValueError that carries neither

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <variant>
 
@@ -38,6 +39,12 @@ class Outcome {
  public:
   Outcome(T value) : state_(std::in_place_index<0>, std::move(value)) {}
   Outcome(SearchError error) : state_(std::in_place_index<1>, std::move(error)) {}
+  // One kind of error, built in place.
+  template <class Kind>
+  requires(std::is_constructible_v<SearchError, Kind&&> &&
+           !std::is_same_v<std::remove_cvref_t<Kind>, SearchError> &&
+           !std::is_constructible_v<T, Kind&&>) Outcome(Kind&& error)
+      : state_(std::in_place_index<1>, std::forward<Kind>(error)) {}
 
   bool ok() const { return state_.index() == 0; }
   explicit operator bool() const { return ok(); }
