@@ -285,23 +285,14 @@ PyType_Slot slots[] = {
 };
 
 PyType_Spec type_definition = {
-    "tov_sr.Searcher",
-    static_cast<int>(sizeof(SearcherObject)),
-    0,
-#ifdef Py_TPFLAGS_IMMUTABLETYPE
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-#else
-    Py_TPFLAGS_DEFAULT,
-#endif
-    slots,
+    "tov_sr.Searcher", static_cast<int>(sizeof(SearcherObject)), 0, kClassFlags, slots,
 };
 
 }  // namespace
 
 PyObject* searcher_type() {
   static PyObject* type = nullptr;
-  if (type == nullptr) type = PyType_FromSpec(&type_definition);
-  return type;
+  return class_from_spec(type_definition, type);
 }
 
 }  // namespace tov::python

@@ -45,6 +45,24 @@ PyObject* make_value_object(PyTypeObject* type, Args&&... args) {
   return self;
 }
 
+// Flags of the module's classes: plain heap types, immutable where the
+// interpreter supports it.
+inline constexpr unsigned int kClassFlags = static_cast<unsigned int>(
+#ifdef Py_TPFLAGS_IMMUTABLETYPE
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE
+#else
+    Py_TPFLAGS_DEFAULT
+#endif
+);
+
+// The type made from `spec` on first call, the same object afterwards; null
+// with an exception set when it cannot be made. Called with the interpreter
+// lock held, which guards the one-time creation.
+inline PyObject* class_from_spec(PyType_Spec& spec, PyObject*& cache) {
+  if (cache == nullptr) cache = PyType_FromSpec(&spec);
+  return cache;
+}
+
 // tp_dealloc of such a type: destroys the value, frees the object and drops
 // the instance's reference to its heap type.
 template <class T>
