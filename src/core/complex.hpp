@@ -5,11 +5,20 @@
 // whose multiplication and division may take library-specific paths.
 #pragma once
 
+#include <span>
+#include <vector>
+
 namespace tov {
 
 struct Complex {
   double re = 0.0;
   double im = 0.0;
 };
+
+// `out` becomes the values as complex numbers with imaginary part +0.0.
+inline void to_complex(std::span<const double> values, std::vector<Complex>& out) {
+  out.clear();
+  for (const double v : values) out.push_back(Complex{v, 0.0});
+}
 
 }  // namespace tov

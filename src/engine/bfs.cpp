@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "core/decimal.hpp"
 #include "core/signature.hpp"
 #include "engine/beam.hpp"
 #include "engine/block_eval.hpp"
@@ -125,19 +126,11 @@ double fast_raw_error(const CandidateRef& ref, const SearchState& state) {
     sse = sse + d * d;
   }
   const double mse = sse / static_cast<double>(state.targets.size());
-  double l1 = 0.0;
-  double l2 = 0.0;
-  const auto add_penalty_terms = [&](const Expression& e) {
-    for (const Token& t : e.tokens) {
-      if (t.kind != TokenKind::Real && t.kind != TokenKind::Param) continue;
-      const double v = t.value.re;
-      l1 = l1 + std::fabs(v);
-      l2 = l2 + v * v;
-    }
-  };
-  add_penalty_terms(left.expression);
-  if (ref.right_level) add_penalty_terms(right.expression);
-  return mse + elastic_net_penalty(state.config.alpha, state.config.l1_ratio, l1, l2);
+  // The candidate's tokens are its operands' tokens followed by the operator.
+  PenaltySums sums;
+  sums.add_stored_values(left.expression.tokens);
+  if (ref.right_level) sums.add_stored_values(right.expression.tokens);
+  return mse + sums.penalty(state.config.alpha, state.config.l1_ratio);
 }
 
 // The candidate as evaluation leaves it: refined when that lowered its error.
@@ -299,8 +292,6 @@ void seed(SearchState& state, std::size_t variables) {
   for (std::size_t j = 0; j < variables; ++j)
     offer(make_var_leaf(static_cast<std::uint8_t>(j)), false);
 }
-
-std::string decimal(std::uint64_t value) { return std::to_string(value); }
 
 // Saturating arithmetic for the estimates below: a huge beam must make the
 // estimate huge, not wrap around to a small number.

@@ -3,15 +3,11 @@
 #include <charconv>
 #include <string_view>
 
+#include "core/decimal.hpp"
+
 namespace tov {
 
 namespace {
-
-std::string decimal(std::uint64_t value) {
-  char buffer[24];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  return std::string(buffer, result.ptr);
-}
 
 // Fixed notation with one digit after the point.
 std::string fixed1(double value) {

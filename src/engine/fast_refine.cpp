@@ -130,17 +130,9 @@ void FastRefiner::evaluate_dependent(std::span<const double> params, Buffer& out
 }
 
 double FastRefiner::penalty(std::span<const double> params, double alpha, double l1_ratio) const {
-  double l1 = 0.0;
-  double l2 = 0.0;
-  for (const double p : params) {
-    l1 = l1 + std::fabs(p);
-    l2 = l2 + p * p;
-  }
-  for (const double v : reals_) {
-    l1 = l1 + std::fabs(v);
-    l2 = l2 + v * v;
-  }
-  return elastic_net_penalty(alpha, l1_ratio, l1, l2);
+  PenaltySums sums;
+  sums.add_parameter_vector(params, reals_);
+  return sums.penalty(alpha, l1_ratio);
 }
 
 double FastRefiner::refine(std::span<const Token> tokens, Samples samples,

@@ -12,11 +12,6 @@ namespace tov {
 
 namespace {
 
-void to_complex(std::span<const double> values, std::vector<Complex>& out) {
-  out.clear();
-  for (const double v : values) out.push_back(Complex{v, 0.0});
-}
-
 // Real part of the value, or 0.0 where the expression has none: inside the
 // Jacobian a failing sample simply contributes nothing.
 double real_or_zero(const Expression& expression, std::span<const Complex> inputs,
@@ -51,21 +46,9 @@ double compute_error_with_params(const Expression& expression, std::span<const d
     sse = sse + residual * residual;
   }
 
-  // The vector replaces the stored Param values, so it is counted first and
-  // the Param tokens not at all.
-  double l1 = 0.0;
-  double l2 = 0.0;
-  for (const double p : params) {
-    l1 = l1 + std::fabs(p);
-    l2 = l2 + p * p;
-  }
-  for (const Token& token : expression.tokens) {
-    if (token.kind != TokenKind::Real) continue;
-    const double v = token.value.re;
-    l1 = l1 + std::fabs(v);
-    l2 = l2 + v * v;
-  }
-  return sse / static_cast<double>(samples.size()) + elastic_net_penalty(alpha, l1_ratio, l1, l2);
+  PenaltySums sums;
+  sums.add_parameter_vector(params, expression.tokens);
+  return sse / static_cast<double>(samples.size()) + sums.penalty(alpha, l1_ratio);
 }
 
 Refined refine_constants(const Expression& expression, Samples samples,

@@ -35,15 +35,9 @@ double compute_raw_error(const Expression& expression, Samples samples,
   }
   const double mse = sse / static_cast<double>(targets.size());
 
-  double l1 = 0.0;
-  double l2 = 0.0;
-  for (const Token& token : expression.tokens) {
-    if (token.kind != TokenKind::Real && token.kind != TokenKind::Param) continue;
-    const double v = token.value.re;
-    l1 = l1 + std::fabs(v);
-    l2 = l2 + v * v;
-  }
-  return mse + elastic_net_penalty(alpha, l1_ratio, l1, l2);
+  PenaltySums sums;
+  sums.add_stored_values(expression.tokens);
+  return mse + sums.penalty(alpha, l1_ratio);
 }
 
 }  // namespace tov

@@ -69,51 +69,24 @@ std::string ConstOp::describe() const {
   return text;
 }
 
-// One builtin: its catalogue row and its kernel call. `Eval` is the body of
-// eval() with the arguments in `args`, already checked against the arity.
-#define TOV_DEFINE_BUILTIN(Type, Name, Arity, Commutative, Latex, Python, Eval) \
-  std::string Type::name() const { return Name; }                               \
-  std::uint8_t Type::arity() const { return Arity; }                            \
-  bool Type::is_commutative() const { return Commutative; }                     \
-  std::optional<Complex> Type::eval(std::span<const Complex> args) const {      \
-    require_arity(args, Arity);                                                 \
-    return Eval;                                                                \
-  }                                                                             \
-  std::string Type::to_latex(std::span<const std::string> args) const {         \
-    return render(Latex, args);                                                 \
-  }                                                                             \
-  std::string Type::to_python(std::span<const std::string> args) const {        \
-    return render(Python, args);                                                \
+// One builtin from its catalogue row: metadata, renderings, and evaluation
+// through its kernel once the argument count is checked.
+#define TOV_DEFINE_BUILTIN(Type, Name, Arity, Commutative, Latex, Python, Kernel) \
+  std::string Type::name() const { return Name; }                                 \
+  std::uint8_t Type::arity() const { return Arity; }                              \
+  bool Type::is_commutative() const { return Commutative; }                       \
+  std::optional<Complex> Type::eval(std::span<const Complex> args) const {        \
+    require_arity(args, Arity);                                                   \
+    return kernels::apply_kernel<Arity, kernels::Kernel>(args.data());            \
+  }                                                                               \
+  std::string Type::to_latex(std::span<const std::string> args) const {           \
+    return render(Latex, args);                                                   \
+  }                                                                               \
+  std::string Type::to_python(std::span<const std::string> args) const {          \
+    return render(Python, args);                                                  \
   }
 
-TOV_DEFINE_BUILTIN(Tov, "TOV", 2, false, R"(e^{{{}}} - \ln({}))", "(np.exp({}) - np.log({}))",
-                   kernels::eval_tov(args[0], args[1]))
-TOV_DEFINE_BUILTIN(Neg, "Neg", 1, false, "(-({}))", "(-({}))", kernels::eval_neg(args[0]))
-TOV_DEFINE_BUILTIN(Inv, "Inv", 1, false, R"(\frac{{1}}{{{}}})", "(1/({}))",
-                   kernels::eval_inv(args[0]))
-TOV_DEFINE_BUILTIN(Plus, "Plus", 2, true, "{} + {}", "({})+({})",
-                   kernels::eval_plus(args[0], args[1]))
-TOV_DEFINE_BUILTIN(Times, "Times", 2, true, R"({} \cdot {})", "({})*({})",
-                   kernels::eval_times(args[0], args[1]))
-TOV_DEFINE_BUILTIN(Subtract, "Subtract", 2, false, "{} - {}", "({})-({})",
-                   kernels::eval_subtract(args[0], args[1]))
-TOV_DEFINE_BUILTIN(Divide, "Divide", 2, false, R"(\frac{{{}}}{{{}}})", "(({})/({}))",
-                   kernels::eval_divide(args[0], args[1]))
-TOV_DEFINE_BUILTIN(Exp, "Exp", 1, false, "e^{{{}}}", "np.exp({})", kernels::eval_exp(args[0]))
-TOV_DEFINE_BUILTIN(Log, "Log", 1, false, R"(\ln({}))", "np.log({})", kernels::eval_log(args[0]))
-TOV_DEFINE_BUILTIN(Sqrt, "Sqrt", 1, false, R"(\sqrt{{{}}})", "np.sqrt({})",
-                   kernels::eval_sqrt(args[0]))
-TOV_DEFINE_BUILTIN(Sin, "Sin", 1, false, R"(\sin({}))", "np.sin({})", kernels::eval_sin(args[0]))
-TOV_DEFINE_BUILTIN(Cos, "Cos", 1, false, R"(\cos({}))", "np.cos({})", kernels::eval_cos(args[0]))
-TOV_DEFINE_BUILTIN(Tan, "Tan", 1, false, R"(\tan({}))", "np.tan({})", kernels::eval_tan(args[0]))
-TOV_DEFINE_BUILTIN(ArcSin, "ArcSin", 1, false, R"(\arcsin({}))", "np.arcsin({})",
-                   kernels::eval_arcsin(args[0]))
-TOV_DEFINE_BUILTIN(ArcCos, "ArcCos", 1, false, R"(\arccos({}))", "np.arccos({})",
-                   kernels::eval_arccos(args[0]))
-TOV_DEFINE_BUILTIN(ArcTan, "ArcTan", 1, false, R"(\arctan({}))", "np.arctan({})",
-                   kernels::eval_arctan(args[0]))
-TOV_DEFINE_BUILTIN(Square, "Square", 1, false, "{{{}}}^2", "({})**2", kernels::eval_square(args[0]))
-TOV_DEFINE_BUILTIN(Cube, "Cube", 1, false, "{{{}}}^3", "({})**3", kernels::eval_cube(args[0]))
+TOV_BUILTIN_OPERATORS(TOV_DEFINE_BUILTIN)
 
 #undef TOV_DEFINE_BUILTIN
 

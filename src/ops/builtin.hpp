@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "ops/catalogue.hpp"
 #include "ops/operator.hpp"
 
 namespace tov {
@@ -34,7 +35,7 @@ class ConstOp final : public Operator {
   Complex value_;
 };
 
-#define TOV_DECLARE_BUILTIN(Type)                                              \
+#define TOV_DECLARE_BUILTIN(Type, ...)                                         \
   class Type final : public Operator {                                         \
    public:                                                                     \
     std::string name() const override;                                         \
@@ -46,24 +47,7 @@ class ConstOp final : public Operator {
     std::string describe() const override { return #Type; }                    \
   };
 
-TOV_DECLARE_BUILTIN(Tov)
-TOV_DECLARE_BUILTIN(Neg)
-TOV_DECLARE_BUILTIN(Inv)
-TOV_DECLARE_BUILTIN(Plus)
-TOV_DECLARE_BUILTIN(Times)
-TOV_DECLARE_BUILTIN(Subtract)
-TOV_DECLARE_BUILTIN(Divide)
-TOV_DECLARE_BUILTIN(Exp)
-TOV_DECLARE_BUILTIN(Log)
-TOV_DECLARE_BUILTIN(Sqrt)
-TOV_DECLARE_BUILTIN(Sin)
-TOV_DECLARE_BUILTIN(Cos)
-TOV_DECLARE_BUILTIN(Tan)
-TOV_DECLARE_BUILTIN(ArcSin)
-TOV_DECLARE_BUILTIN(ArcCos)
-TOV_DECLARE_BUILTIN(ArcTan)
-TOV_DECLARE_BUILTIN(Square)
-TOV_DECLARE_BUILTIN(Cube)
+TOV_BUILTIN_OPERATORS(TOV_DECLARE_BUILTIN)
 
 #undef TOV_DECLARE_BUILTIN
 

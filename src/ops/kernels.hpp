@@ -222,49 +222,29 @@ inline Complex eval_cube(Complex z) {
   return {x * s.re - y * s.im, x * s.im + y * s.re};
 }
 
+// Calls `Kernel` on the first `Arity` values of `args`, argument 0 first.
+template <std::uint8_t Arity, auto Kernel>
+inline std::optional<Complex> apply_kernel(const Complex* args) {
+  static_assert(Arity == 1 || Arity == 2);
+  if constexpr (Arity == 1) {
+    return Kernel(args[0]);
+  } else {
+    return Kernel(args[0], args[1]);
+  }
+}
+
 // Evaluates the builtin with registry id `op_id` on `args` (argument 0
-// first). Precondition: 5 <= op_id <= 22 (the builtins of with_builtins; the
-// named constants 0 to 4 are not operators here) and `args` points to as many
+// first). Precondition: `op_id` is a builtin id of with_builtins (the named
+// constants 0 to 4 are not operators here) and `args` points to as many
 // values as that builtin's arity. Any other id is an invariant violation and
 // throws std::logic_error.
 inline std::optional<Complex> apply_builtin(std::uint64_t op_id, const Complex* args) {
   switch (op_id) {
-    case op_id::kTov:
-      return eval_tov(args[0], args[1]);
-    case op_id::kNeg:
-      return eval_neg(args[0]);
-    case op_id::kInv:
-      return eval_inv(args[0]);
-    case op_id::kPlus:
-      return eval_plus(args[0], args[1]);
-    case op_id::kTimes:
-      return eval_times(args[0], args[1]);
-    case op_id::kSubtract:
-      return eval_subtract(args[0], args[1]);
-    case op_id::kDivide:
-      return eval_divide(args[0], args[1]);
-    case op_id::kExp:
-      return eval_exp(args[0]);
-    case op_id::kLog:
-      return eval_log(args[0]);
-    case op_id::kSqrt:
-      return eval_sqrt(args[0]);
-    case op_id::kSin:
-      return eval_sin(args[0]);
-    case op_id::kCos:
-      return eval_cos(args[0]);
-    case op_id::kTan:
-      return eval_tan(args[0]);
-    case op_id::kArcSin:
-      return eval_arcsin(args[0]);
-    case op_id::kArcCos:
-      return eval_arccos(args[0]);
-    case op_id::kArcTan:
-      return eval_arctan(args[0]);
-    case op_id::kSquare:
-      return eval_square(args[0]);
-    case op_id::kCube:
-      return eval_cube(args[0]);
+#define TOV_CASE(Type, Name, Arity, Commutative, Latex, Python, Kernel) \
+  case op_id::k##Type:                                                  \
+    return apply_kernel<Arity, Kernel>(args);
+    TOV_BUILTIN_OPERATORS(TOV_CASE)
+#undef TOV_CASE
     default:
       throw std::logic_error("apply_builtin: operator id is not a builtin");
   }

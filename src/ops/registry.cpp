@@ -33,25 +33,10 @@ std::vector<std::uint64_t> OperatorRegistry::ids_by_arity(std::uint8_t arity) co
 
 std::vector<OperatorPtr> OperatorRegistry::all_builtins() {
   std::vector<OperatorPtr> ops;
-  ops.reserve(18);
-  ops.push_back(std::make_unique<Tov>());
-  ops.push_back(std::make_unique<Neg>());
-  ops.push_back(std::make_unique<Inv>());
-  ops.push_back(std::make_unique<Plus>());
-  ops.push_back(std::make_unique<Times>());
-  ops.push_back(std::make_unique<Subtract>());
-  ops.push_back(std::make_unique<Divide>());
-  ops.push_back(std::make_unique<Exp>());
-  ops.push_back(std::make_unique<Log>());
-  ops.push_back(std::make_unique<Sqrt>());
-  ops.push_back(std::make_unique<Sin>());
-  ops.push_back(std::make_unique<Cos>());
-  ops.push_back(std::make_unique<Tan>());
-  ops.push_back(std::make_unique<ArcSin>());
-  ops.push_back(std::make_unique<ArcCos>());
-  ops.push_back(std::make_unique<ArcTan>());
-  ops.push_back(std::make_unique<Square>());
-  ops.push_back(std::make_unique<Cube>());
+  ops.reserve(kBuiltins.size());
+#define TOV_MAKE(Type, ...) ops.push_back(std::make_unique<Type>());
+  TOV_BUILTIN_OPERATORS(TOV_MAKE)
+#undef TOV_MAKE
   return ops;
 }
 

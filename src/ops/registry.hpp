@@ -5,11 +5,14 @@
 // A registry is built once (with_builtins) and then only read, concurrently.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "ops/catalogue.hpp"
 #include "ops/operator.hpp"
 
 namespace tov {
@@ -20,33 +23,44 @@ struct OperatorMeta {
   std::uint8_t arity = 0;
 };
 
-// Ids assigned by OperatorRegistry::with_builtins.
+// Ids assigned by OperatorRegistry::with_builtins: the five named constants,
+// then the builtins in catalogue order.
 namespace op_id {
 inline constexpr std::uint64_t kZero = 0;
 inline constexpr std::uint64_t kOne = 1;
 inline constexpr std::uint64_t kI = 2;
 inline constexpr std::uint64_t kPi = 3;
 inline constexpr std::uint64_t kE = 4;
-inline constexpr std::uint64_t kTov = 5;
-inline constexpr std::uint64_t kNeg = 6;
-inline constexpr std::uint64_t kInv = 7;
-inline constexpr std::uint64_t kPlus = 8;
-inline constexpr std::uint64_t kTimes = 9;
-inline constexpr std::uint64_t kSubtract = 10;
-inline constexpr std::uint64_t kDivide = 11;
-inline constexpr std::uint64_t kExp = 12;
-inline constexpr std::uint64_t kLog = 13;
-inline constexpr std::uint64_t kSqrt = 14;
-inline constexpr std::uint64_t kSin = 15;
-inline constexpr std::uint64_t kCos = 16;
-inline constexpr std::uint64_t kTan = 17;
-inline constexpr std::uint64_t kArcSin = 18;
-inline constexpr std::uint64_t kArcCos = 19;
-inline constexpr std::uint64_t kArcTan = 20;
-inline constexpr std::uint64_t kSquare = 21;
-inline constexpr std::uint64_t kCube = 22;
-inline constexpr std::uint64_t kBuiltinCount = 23;
+inline constexpr std::uint64_t kFirstBuiltin = 5;
+
+namespace position {
+#define TOV_POSITION(Type, ...) k##Type,
+enum : std::uint64_t { TOV_BUILTIN_OPERATORS(TOV_POSITION) kCount };
+#undef TOV_POSITION
+}  // namespace position
+
+#define TOV_ID(Type, ...) \
+  inline constexpr std::uint64_t k##Type = kFirstBuiltin + position::k##Type;
+TOV_BUILTIN_OPERATORS(TOV_ID)
+#undef TOV_ID
+
+inline constexpr std::uint64_t kBuiltinCount = kFirstBuiltin + position::kCount;
 }  // namespace op_id
+
+// What the catalogue says of one builtin operator.
+struct BuiltinInfo {
+  std::uint64_t id;
+  std::string_view name;
+  std::uint8_t arity;
+  bool is_commutative;
+};
+
+// The builtins in catalogue (id) order.
+inline constexpr std::array<BuiltinInfo, op_id::position::kCount> kBuiltins = {{
+#define TOV_INFO(Type, Name, Arity, Commutative, ...) {op_id::k##Type, Name, Arity, Commutative},
+    TOV_BUILTIN_OPERATORS(TOV_INFO)
+#undef TOV_INFO
+}};
 
 class OperatorRegistry {
  public:

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/decimal.hpp"
 #include "python/conversion.hpp"
 #include "python/errors.hpp"
 #include "python/py_ref.hpp"
@@ -49,11 +50,6 @@ std::string fill(Message message, std::initializer_list<std::string_view> values
   }
   out.append(text.substr(position));
   return out;
-}
-
-std::string decimal(std::size_t value) {
-  char buffer[24];
-  return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
 }
 
 std::string_view utf8_view(PyObject* text) {

@@ -1,23 +1,14 @@
 // The user-facing message of each SearchError kind.
 #include "result/search_error.hpp"
 
-#include <charconv>
+#include "core/decimal.hpp"
+
 #include <cstdint>
 #include <string>
 #include <type_traits>
 #include <variant>
 
 namespace tov {
-
-namespace {
-
-std::string decimal(std::uint64_t value) {
-  char buffer[24];
-  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
-  return std::string(buffer, end);
-}
-
-}  // namespace
 
 std::string error_message(const SearchError& error) {
   return std::visit(

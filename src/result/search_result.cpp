@@ -14,12 +14,6 @@ namespace {
 
 enum class Language { Latex, Python };
 
-std::vector<Complex>& to_complex(std::span<const double> values, std::vector<Complex>& out) {
-  out.clear();
-  for (const double x : values) out.push_back(Complex{x, 0.0});
-  return out;
-}
-
 std::string var_text(std::uint8_t index) {
   char buffer[4];
   const auto end = std::to_chars(buffer, buffer + sizeof buffer, index).ptr;
@@ -85,7 +79,8 @@ SearchResult::SearchResult(Expression expression, std::shared_ptr<const Operator
 
 double SearchResult::eval_multi(std::span<const double> point) const {
   std::vector<Complex> inputs;
-  const std::optional<Complex> value = eval(expression_, to_complex(point, inputs), operators());
+  to_complex(point, inputs);
+  const std::optional<Complex> value = eval(expression_, inputs, operators());
   return value ? value->re : std::numeric_limits<double>::quiet_NaN();
 }
 
@@ -96,9 +91,9 @@ std::vector<double> SearchResult::eval_batch(std::span<const std::vector<double>
   stack.reserve(expression_.complexity);
   std::vector<Complex> inputs;
   for (const std::vector<double>& row : rows) {
-    stack.clear();
+    to_complex(row, inputs);
     const std::optional<Complex> value =
-        eval_internal(expression_.tokens, to_complex(row, inputs), {}, operators(), stack);
+        eval_internal(expression_.tokens, inputs, {}, operators(), stack);
     out.push_back(value ? value->re : std::numeric_limits<double>::quiet_NaN());
   }
   return out;
