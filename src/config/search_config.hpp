@@ -26,9 +26,9 @@ struct CustomLoss {
 using Loss =
     std::variant<LossDefault, LossAlternative1, LossAlternative2, LossAlternative3, CustomLoss>;
 
-// Hardware threads available to this process (CPU affinity respected); this
-// starts the process-wide worker pool when it is not yet running.
-std::uint64_t default_worker_threads();
+// Hardware threads available to this process (CPU affinity respected): the
+// size of the process-wide worker pool. Reading it starts nothing.
+std::uint64_t available_threads();
 
 struct SearchConfig {
   Loss loss{};
@@ -36,7 +36,8 @@ struct SearchConfig {
   std::uint64_t max_complexity = 10;
   double early_exit_tolerance = 1e-10;
   std::uint64_t reserved_a = 512;
-  std::uint64_t worker_threads = default_worker_threads();
+  // Threads of the worker pool; informational, the search uses the pool it is given.
+  std::uint64_t worker_threads = available_threads();
   std::uint64_t reserved_b = 300000;
   std::uint64_t beam_width = 1000;
   double complexity_penalty = 0.1;

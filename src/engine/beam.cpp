@@ -1,3 +1,4 @@
+// Beam selection: stable sorts by score, then by skeleton rarity and score.
 #include "engine/beam.hpp"
 
 #include <algorithm>

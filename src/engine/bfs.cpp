@@ -1,3 +1,6 @@
+// The level-wise search driver: seeding, candidate generation and
+// deduplication, parallel evaluation from cached operand values, the front
+// feed, beam selection, the memory guard and the console reports.
 #include "engine/bfs.hpp"
 
 #include <algorithm>
@@ -11,7 +14,7 @@
 #include <utility>
 
 #include "core/decimal.hpp"
-#include "core/signature.hpp"
+#include "core/fingerprint.hpp"
 #include "engine/beam.hpp"
 #include "engine/block_eval.hpp"
 #include "engine/console.hpp"
@@ -41,6 +44,19 @@ std::uint64_t random_key() {
 struct Scored {
   CandidateRef ref;
   double score;
+};
+
+// One worker's buffers for one level, reused from candidate to candidate so
+// that evaluating a candidate allocates nothing. The level owns one per
+// worker of the pool; the calling thread uses the first while the workers
+// are idle.
+struct WorkerScratch {
+  std::vector<Complex> values;
+  std::vector<std::uint8_t> valid;
+  std::vector<Token> tokens;
+  std::vector<double> params;
+  std::vector<Column> shifted;
+  FastRefiner refiner;
 };
 
 struct SearchState {
@@ -108,12 +124,12 @@ LevelEntry make_entry(Expression expression, const SearchState& state) {
 
 // Raw error of a candidate from its operands' cached sample values: one
 // operator application per sample.
-double fast_raw_error(const CandidateRef& ref, const SearchState& state) {
+double fast_raw_error(const CandidateRef& ref, const SearchState& state, WorkerScratch& scratch) {
   const LevelEntry& left = state.levels[ref.left_level][ref.left];
   const LevelEntry& right = ref.right_level ? state.levels[ref.right_level][ref.right] : left;
   const std::size_t n = state.samples.size();
-  thread_local std::vector<Complex> values;
-  thread_local std::vector<std::uint8_t> valid;
+  std::vector<Complex>& values = scratch.values;
+  std::vector<std::uint8_t>& valid = scratch.valid;
   values.resize(n);
   valid.resize(n);
   apply_op_block(ref.op, Column{left.values.data(), left.valid.data()},
@@ -142,7 +158,8 @@ struct Evaluated {
   bool refined_run = false;  // refinement was attempted
 };
 
-Evaluated evaluate(const CandidateRef& ref, const SearchState& state, bool need_expression) {
+Evaluated evaluate(const CandidateRef& ref, const SearchState& state, bool need_expression,
+                   WorkerScratch& scratch) {
   const bool refine = state.config.refine_params;
   const bool plain = state.control.reference_evaluator;
   const LevelEntry& left = state.levels[ref.left_level][ref.left];
@@ -154,7 +171,7 @@ Evaluated evaluate(const CandidateRef& ref, const SearchState& state, bool need_
     Expression expression = materialize(ref, state.levels, state.registry->metas());
     double error = plain ? compute_raw_error(expression, state.samples, state.targets, state.ops(),
                                              state.config.alpha, state.config.l1_ratio)
-                         : fast_raw_error(ref, state);
+                         : fast_raw_error(ref, state, scratch);
     if (refine && params != 0) {
       Refined refined =
           refine_constants(expression, state.samples, state.targets, state.ops(), kSearchIterations,
@@ -167,17 +184,16 @@ Evaluated evaluate(const CandidateRef& ref, const SearchState& state, bool need_
     return {std::move(expression), error, refine && params != 0};
   }
 
-  Evaluated result{Expression{}, fast_raw_error(ref, state), refine && params != 0};
-  thread_local std::vector<double> values;
+  Evaluated result{Expression{}, fast_raw_error(ref, state, scratch), refine && params != 0};
+  std::vector<double>& values = scratch.params;
   bool improved = false;
   if (result.refined_run) {
-    thread_local std::vector<Token> tokens;
-    thread_local FastRefiner refiner;
+    std::vector<Token>& tokens = scratch.tokens;
     candidate_tokens(ref, state.levels, tokens);
     values.clear();
     for (const Token& t : tokens)
       if (t.kind == TokenKind::Param) values.push_back(t.value.re);
-    thread_local std::vector<Column> shifted;
+    std::vector<Column>& shifted = scratch.shifted;
     shifted.clear();
     const std::size_t ns = state.samples.size();
     const auto describe = [&](const LevelEntry& e) {
@@ -193,9 +209,9 @@ Evaluated evaluate(const CandidateRef& ref, const SearchState& state, bool need_
     const KnownOperand known_right{
         right ? Column{right->values.data(), right->valid.data()} : Column{},
         std::span(shifted).subspan(right_first)};
-    const double refined_error =
-        refiner.refine(tokens, state.samples, state.targets, kSearchIterations, state.config.alpha,
-                       state.config.l1_ratio, values, &known_left, right ? &known_right : nullptr);
+    const double refined_error = scratch.refiner.refine(
+        tokens, state.samples, state.targets, kSearchIterations, state.config.alpha,
+        state.config.l1_ratio, values, &known_left, right ? &known_right : nullptr);
     if (refined_error < result.error) {
       result.error = refined_error;
       improved = true;
@@ -212,7 +228,8 @@ Evaluated evaluate(const CandidateRef& ref, const SearchState& state, bool need_
   return result;
 }
 
-// Generates the level's candidates that are new in `seen`, in candidate order.
+// Generates the level's candidates that are new in `seen`, in candidate order;
+// no value when interrupted.
 std::optional<std::vector<CandidateRef>> generate(std::size_t level, SearchState& state) {
   const auto unary = state.registry->ids_by_arity(1);
   const auto binary = state.registry->ids_by_arity(2);
@@ -317,20 +334,24 @@ std::uint64_t generated_count(std::size_t level, const SearchState& state) {
 }
 
 // Bytes the level is expected to need beyond what the search holds already:
-// its candidates and their fingerprints, and the values cached for the
-// expressions it retains.
+// its candidates and their fingerprints, the values cached for the
+// expressions it retains, and the workers' scratch.
 std::uint64_t level_memory(std::size_t level, std::uint64_t generated, const SearchState& state) {
   const std::uint64_t retained = std::min<std::uint64_t>(generated, state.config.beam_width);
+  const std::uint64_t column = saturating_mul(state.samples.size(), sizeof(Complex) + 1);
   // Values at the samples, plus one shifted column per parameter (at most
   // one per token), the tokens and the formula text.
-  const std::uint64_t per_retained = state.samples.size() * (sizeof(Complex) + 1) * (1 + level) +
-                                     level * (sizeof(Token) + 16) + 256;
-  return saturating_add(saturating_mul(generated, kBytesPerCandidate),
-                        saturating_mul(retained, per_retained));
+  const std::uint64_t per_retained =
+      saturating_add(saturating_mul(column, 1 + level), level * (sizeof(Token) + 16) + 256);
+  // A refiner holds four columns per node of the candidate.
+  const std::uint64_t per_worker = saturating_mul(column, 4 * level + 1);
+  return saturating_add(saturating_add(saturating_mul(generated, kBytesPerCandidate),
+                                       saturating_mul(retained, per_retained)),
+                        saturating_mul(state.pool.thread_count(), per_worker));
 }
 
 // Runs one level; false when interrupted.
-bool run_level(std::size_t level, SearchState& state) {
+[[nodiscard]] bool run_level(std::size_t level, SearchState& state) {
   const auto level_start = std::chrono::steady_clock::now();
   const auto poll = [&] { return state.interrupted(); };
 
@@ -338,15 +359,16 @@ bool run_level(std::size_t level, SearchState& state) {
   if (!candidates) return false;
   if (state.control.stats) state.control.stats->candidates.push_back(candidates->size());
 
+  std::vector<WorkerScratch> scratch(state.pool.thread_count());
   LevelProgress progress(state.out, level, candidates->size());
   std::vector<std::optional<Scored>> evaluated;
   const double penalty = state.config.complexity_penalty;
   const bool done = parallel_map(
       state.pool, candidates->size(),
-      [&](std::size_t i) -> std::optional<Scored> {
+      [&](std::size_t worker, std::size_t i) -> std::optional<Scored> {
         progress.step();
         const CandidateRef& ref = (*candidates)[i];
-        const Evaluated e = evaluate(ref, state, false);
+        const Evaluated e = evaluate(ref, state, false, scratch[worker]);
         if (e.refined_run) state.refinements.fetch_add(1, std::memory_order_relaxed);
         const double error = e.error;
         if (!std::isfinite(error)) return std::nullopt;
@@ -371,7 +393,7 @@ bool run_level(std::size_t level, SearchState& state) {
     if (best ? value < scored[*best].score / factor : state.front->improves(level, value)) best = i;
   }
   if (best) {
-    Evaluated e = evaluate(scored[*best].ref, state, true);
+    Evaluated e = evaluate(scored[*best].ref, state, true, scratch.front());
     update_pareto(*state.front, e.expression, scored[*best].score / factor);
   }
 
@@ -383,8 +405,9 @@ bool run_level(std::size_t level, SearchState& state) {
   std::vector<LevelEntry> retained;
   if (!parallel_map(
           state.pool, picked.size(),
-          [&](std::size_t i) {
-            return make_entry(evaluate(scored[picked[i]].ref, state, true).expression, state);
+          [&](std::size_t worker, std::size_t i) {
+            return make_entry(
+                evaluate(scored[picked[i]].ref, state, true, scratch[worker]).expression, state);
           },
           retained, poll))
     return false;

@@ -1,3 +1,4 @@
+// Console output: the compact duration form, the progress line and whole-line writes.
 #include "engine/console.hpp"
 
 #include <charconv>

@@ -1,3 +1,5 @@
+// Candidates as references to their operands: building their tokens, text and
+// structure key on demand.
 #include "engine/expansion.hpp"
 
 #include <charconv>

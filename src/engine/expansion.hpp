@@ -15,7 +15,7 @@
 
 #include "core/complex.hpp"
 #include "core/expression.hpp"
-#include "core/signature.hpp"
+#include "core/fingerprint.hpp"
 #include "ops/registry.hpp"
 
 namespace tov {

@@ -1,3 +1,6 @@
+// The fast constant refiner: a node graph of the candidate, parameter-free
+// columns evaluated once, Jacobian columns along their parameter's path, and
+// trials abandoned once they cannot win.
 #include "engine/fast_refine.hpp"
 
 #include <algorithm>
@@ -135,157 +138,152 @@ double FastRefiner::penalty(std::span<const double> params, double alpha, double
   return sums.penalty(alpha, l1_ratio);
 }
 
-double FastRefiner::refine(std::span<const Token> tokens, Samples samples,
-                           std::span<const double> targets, std::size_t max_iterations,
-                           double alpha, double l1_ratio, std::vector<double>& params,
-                           const KnownOperand* left, const KnownOperand* right) {
+double FastRefiner::start(std::span<const Token> tokens, Samples samples,
+                          std::span<const double> targets, std::span<const double> params,
+                          double alpha, double l1_ratio, const KnownOperand* left,
+                          const KnownOperand* right) {
   compile(tokens);
-  const std::size_t m = params.size();
   ns_ = samples.size();
-  const auto nd = static_cast<double>(ns_);
+  root_ = static_cast<std::uint32_t>(nodes_.size() - 1);
   current_.resize(nodes_.size() * ns_);
   trial_.resize(nodes_.size() * ns_);
   scratch_.resize(nodes_.size() * ns_);
-  const auto top = static_cast<std::uint32_t>(nodes_.size() - 1);
-  const std::size_t root = top * ns_;
-  const Node& root_node = nodes_[top];
+  f_.resize(ns_);
+  residuals_.resize(ns_);
+  diagonal_.resize(params.size());
+  gradient_.resize(params.size());
+  trial_params_.resize(params.size());
 
   // The root's operands, when known: a parameter-free one becomes a fixed
   // column; one with parameters gives the starting values and, through its
   // shifted columns, the first Jacobian.
-  struct Operand {
-    std::uint32_t node;
-    const KnownOperand* known;
-    std::size_t first_param;
-  };
-  std::vector<Operand> operands;
-  const bool known = left != nullptr && root_node.token.kind == TokenKind::Op &&
-                     (root_node.token.arity == 1 || right != nullptr);
+  const Node& root = nodes_[root_];
+  operands_.clear();
+  jacobian_from_operands_ = left != nullptr && root.token.kind == TokenKind::Op &&
+                            (root.token.arity == 1 || right != nullptr);
   std::optional<std::uint32_t> skip;
-  if (known) {
-    operands.push_back({root_node.left, left, 0});
-    if (root_node.token.arity == 2)
-      operands.push_back({root_node.right, right, left->shifted.size()});
-    for (const Operand& o : operands)
+  if (jacobian_from_operands_) {
+    operands_.push_back({root.left, left, 0});
+    if (root.token.arity == 2) operands_.push_back({root.right, right, left->shifted.size()});
+    for (const Operand& o : operands_)
       if (nodes_[o.node].deps == 0) skip = o.node;  // at most one: the root has parameters
   }
   evaluate_fixed(samples, skip);
-  if (skip) {
-    for (const Operand& o : operands)
-      if (o.node == *skip) set_column(fixed_, o.node, o.known->at_start);
-  }
+  for (const Operand& o : operands_)
+    set_column(nodes_[o.node].deps == 0 ? fixed_ : current_, o.node, o.known->at_start);
 
-  // Objective at the starting point. Every sample is evaluated, since the
-  // Jacobian needs the values even where one sample fails.
-  double objective;
-  {
-    if (known) {
-      for (const Operand& o : operands)
-        if (nodes_[o.node].deps != 0) set_column(current_, o.node, o.known->at_start);
-      const Column a = nodes_[root_node.left].deps ? column(current_, root_node.left)
-                                                   : column(fixed_, root_node.left);
-      const Column b = root_node.token.arity == 1     ? a
-                       : nodes_[root_node.right].deps ? column(current_, root_node.right)
-                                                      : column(fixed_, root_node.right);
-      apply_op_block(root_node.token.op_id, a, b, &current_.values[root], &current_.valid[root], 0,
-                     ns_);
-    } else {
-      evaluate_dependent(params, current_, 0, ns_);
+  // With known operands only the root needs evaluating. Every sample is
+  // evaluated, since the Jacobian needs the values even where one fails.
+  if (jacobian_from_operands_) {
+    const Column a = current_column(root.left);
+    const Column b = root.token.arity == 1 ? a : current_column(root.right);
+    apply_op_block(root.token.op_id, a, b, &current_.values[root_ * ns_],
+                   &current_.valid[root_ * ns_], 0, ns_);
+  } else {
+    evaluate_dependent(params, current_, 0, ns_);
+  }
+  const Column at_root = column(current_, root_);
+  double sse = 0.0;
+  for (std::size_t i = 0; i < ns_; ++i) {
+    if (!at_root.valid[i]) return kInfinity;
+    const double residual = at_root.values[i].re - targets[i];
+    sse = sse + residual * residual;
+  }
+  return sse / static_cast<double>(ns_) + penalty(params, alpha, l1_ratio);
+}
+
+void FastRefiner::shifted_root(std::span<const double> params, std::size_t k) {
+  if (!jacobian_from_operands_) {
+    evaluate_dependent(params, scratch_, 0, ns_, static_cast<int>(k),
+                       params[k] + refinement::kStep);
+    return;
+  }
+  // The first Jacobian: only the operand that owns parameter k moves, and
+  // its shifted column is known.
+  const Node& root = nodes_[root_];
+  Column a = current_column(root.left);
+  Column b = root.token.arity == 2 ? current_column(root.right) : a;
+  for (const Operand& o : operands_) {
+    if (k < o.first_param || k >= o.first_param + o.known->shifted.size()) continue;
+    (o.node == root.left ? a : b) = o.known->shifted[k - o.first_param];
+  }
+  apply_op_block(root.token.op_id, a, b, &scratch_.values[root_ * ns_],
+                 &scratch_.valid[root_ * ns_], 0, ns_);
+}
+
+void FastRefiner::jacobian(std::span<const double> params, std::span<const double> targets) {
+  const Column at_root = column(current_, root_);
+  for (std::size_t i = 0; i < ns_; ++i) {
+    f_[i] = at_root.valid[i] ? at_root.values[i].re : 0.0;
+    residuals_[i] = f_[i] - targets[i];
+  }
+  const Column shifted = column(scratch_, root_);
+  for (std::size_t k = 0; k < params.size(); ++k) {
+    shifted_root(params, k);
+    double d = 0.0;
+    double grad = 0.0;
+    for (std::size_t i = 0; i < ns_; ++i) {
+      const double g = shifted.valid[i] ? shifted.values[i].re : 0.0;
+      const double j = (g - f_[i]) / refinement::kStep;
+      d = d + j * j;
+      grad = grad + j * residuals_[i];
     }
-    double sse = 0.0;
-    bool all_valid = true;
-    for (std::size_t i = 0; i < ns_ && all_valid; ++i) {
-      all_valid = current_.valid[root + i] != 0;
-      const double residual = current_.values[root + i].re - targets[i];
+    diagonal_[k] = d;
+    gradient_[k] = grad;
+  }
+  jacobian_from_operands_ = false;
+}
+
+double FastRefiner::trial_objective(std::span<const double> trial, std::span<const double> targets,
+                                    double alpha, double l1_ratio, double incumbent) {
+  const double trial_penalty = penalty(trial, alpha, l1_ratio);
+  const auto nd = static_cast<double>(ns_);
+  // Against an infinite incumbent every finite trial wins: never stop early.
+  const bool can_stop = incumbent != kInfinity;
+  const Column at_root = column(trial_, root_);
+  double sse = 0.0;
+  for (std::size_t begin = 0; begin < ns_; begin += kBlock) {
+    const std::size_t end = std::min(ns_, begin + kBlock);
+    evaluate_dependent(trial, trial_, begin, end);
+    for (std::size_t i = begin; i < end; ++i) {
+      if (!at_root.valid[i]) return kInfinity;
+      const double residual = at_root.values[i].re - targets[i];
       sse = sse + residual * residual;
     }
-    objective = all_valid ? sse / nd + penalty(params, alpha, l1_ratio) : kInfinity;
+    if (can_stop && sse / nd + trial_penalty >= incumbent) return kInfinity;
   }
-  // With known operands only the root holds values at the starting point,
-  // so the first Jacobian is taken from the shifted columns.
-  bool first_jacobian_from_operands = known;
+  return sse / nd + trial_penalty;
+}
 
-  f_.resize(ns_);
-  residuals_.resize(ns_);
-  diagonal_.resize(m);
-  gradient_.resize(m);
-  trial_params_.resize(m);
+double FastRefiner::refine(std::span<const Token> tokens, Samples samples,
+                           std::span<const double> targets, std::size_t max_iterations,
+                           double alpha, double l1_ratio, std::vector<double>& params,
+                           const KnownOperand* left, const KnownOperand* right) {
+  const std::size_t m = params.size();
+  double objective = start(tokens, samples, targets, params, alpha, l1_ratio, left, right);
 
   Damping damping;
   std::size_t iteration = 0;
+  // After a rejected trial the point is unchanged, and so is its Jacobian.
   bool jacobian_stale = true;
   while (damping.running(iteration, max_iterations)) {
     if (jacobian_stale) {
-      for (std::size_t i = 0; i < ns_; ++i) {
-        f_[i] = current_.valid[root + i] ? current_.values[root + i].re : 0.0;
-        residuals_[i] = f_[i] - targets[i];
-      }
-      for (std::size_t k = 0; k < m; ++k) {
-        if (first_jacobian_from_operands) {
-          Column a = column(current_, root_node.left);
-          Column b = root_node.token.arity == 2 ? column(current_, root_node.right) : a;
-          for (const Operand& o : operands) {
-            if (k < o.first_param || k >= o.first_param + o.known->shifted.size()) continue;
-            (o.node == root_node.left ? a : b) = o.known->shifted[k - o.first_param];
-          }
-          if (nodes_[root_node.left].deps == 0) a = column(fixed_, root_node.left);
-          if (root_node.token.arity == 2 && nodes_[root_node.right].deps == 0)
-            b = column(fixed_, root_node.right);
-          apply_op_block(root_node.token.op_id, a, b, &scratch_.values[root], &scratch_.valid[root],
-                         0, ns_);
-        } else {
-          evaluate_dependent(params, scratch_, 0, ns_, static_cast<int>(k),
-                             params[k] + refinement::kStep);
-        }
-        double d = 0.0;
-        double grad = 0.0;
-        for (std::size_t i = 0; i < ns_; ++i) {
-          const double g = scratch_.valid[root + i] ? scratch_.values[root + i].re : 0.0;
-          const double j = (g - f_[i]) / refinement::kStep;
-          d = d + j * j;
-          grad = grad + j * residuals_[i];
-        }
-        diagonal_[k] = d;
-        gradient_[k] = grad;
-      }
+      jacobian(params, targets);
       jacobian_stale = false;
-      first_jacobian_from_operands = false;
     }
 
     for (std::size_t k = 0; k < m; ++k)
       trial_params_[k] =
           params[k] - gradient_[k] / ((damping.lambda() + diagonal_[k]) + refinement::kGuard);
+    const double trial = trial_objective(trial_params_, targets, alpha, l1_ratio, objective);
 
-    // The trial's objective, evaluated block by block and abandoned once it
-    // can no longer beat the incumbent: the partial sum of squares only grows.
-    const double trial_penalty = penalty(trial_params_, alpha, l1_ratio);
-    const bool can_skip = objective != kInfinity;
-    double trial_objective = kInfinity;
-    {
-      double sse = 0.0;
-      bool complete = true;
-      for (std::size_t begin = 0; begin < ns_ && complete; begin += kBlock) {
-        const std::size_t end = std::min(ns_, begin + kBlock);
-        evaluate_dependent(trial_params_, trial_, begin, end);
-        for (std::size_t i = begin; i < end; ++i) {
-          if (!trial_.valid[root + i]) {
-            complete = false;
-            break;
-          }
-          const double residual = trial_.values[root + i].re - targets[i];
-          sse = sse + residual * residual;
-        }
-        if (complete && can_skip && sse / nd + trial_penalty >= objective) complete = false;
-      }
-      if (complete) trial_objective = sse / nd + trial_penalty;
-    }
-
-    if (trial_objective < objective) {
+    // An accepted trial's values become the current point's.
+    if (trial < objective) {
       params.swap(trial_params_);
       std::swap(current_, trial_);
       jacobian_stale = true;
-      const double decrease = objective - trial_objective;
-      objective = trial_objective;
+      const double decrease = objective - trial;
+      objective = trial;
       if (!damping.accepted(decrease)) break;
     } else if (!damping.rejected()) {
       break;

@@ -31,6 +31,9 @@ struct KnownOperand {
   std::span<const Column> shifted;
 };
 
+// A refiner keeps its buffers from call to call, so refining many
+// candidates allocates almost nothing. It serves one thread at a time: give
+// every worker its own.
 class FastRefiner {
  public:
   // The most parameters a candidate may have to be refined here.
@@ -64,8 +67,31 @@ class FastRefiner {
       valid.resize(size);
     }
   };
+  // A root operand whose values at the starting point are known.
+  struct Operand {
+    std::uint32_t node;
+    const KnownOperand* known;
+    std::size_t first_param;  // index of its first parameter in the candidate
+  };
 
   void compile(std::span<const Token> tokens);
+  // Sets up the nodes and buffers for `tokens` and evaluates the starting
+  // point into current_, from the known operands where given; returns the
+  // objective there.
+  double start(std::span<const Token> tokens, Samples samples, std::span<const double> targets,
+               std::span<const double> params, double alpha, double l1_ratio,
+               const KnownOperand* left, const KnownOperand* right);
+  // Residuals at the current point, and the diagonal of the normal matrix
+  // and the gradient from a forward-difference Jacobian.
+  void jacobian(std::span<const double> params, std::span<const double> targets);
+  // The root's values with parameter k moved by the Jacobian step, into
+  // scratch_.
+  void shifted_root(std::span<const double> params, std::size_t k);
+  // The objective at `trial`, evaluated into trial_ block by block; +infinity
+  // once it can no longer fall below `incumbent` (the sum of squares only
+  // grows) or where a sample has no value.
+  double trial_objective(std::span<const double> trial, std::span<const double> targets,
+                         double alpha, double l1_ratio, double incumbent);
   // Evaluates the parameter-free nodes; the subtree under `skip` (a node
   // whose column is supplied from outside) is left out.
   void evaluate_fixed(Samples samples, std::optional<std::uint32_t> skip);
@@ -73,6 +99,10 @@ class FastRefiner {
     return {&buffer.values[node * ns_], &buffer.valid[node * ns_]};
   }
   void set_column(Buffer& buffer, std::uint32_t node, Column from);
+  // The column of operand node `node` at the current point.
+  Column current_column(std::uint32_t node) const {
+    return column(nodes_[node].deps ? current_ : fixed_, node);
+  }
   // Evaluates, over samples [begin, end), the nodes that depend on a
   // parameter into `out`. With `shifted_param` set, only the nodes that
   // depend on that parameter are evaluated, with its value replaced by
@@ -82,9 +112,14 @@ class FastRefiner {
   double penalty(std::span<const double> params, double alpha, double l1_ratio) const;
 
   std::vector<Node> nodes_;
-  std::vector<std::uint32_t> dependent_;  // nodes with deps != 0, postfix order
-  std::vector<double> reals_;             // values of Real tokens, token order
+  std::vector<std::uint32_t> dependent_;   // nodes with deps != 0, postfix order
+  std::vector<double> reals_;              // values of Real tokens, token order
+  std::vector<std::uint32_t> first_node_;  // first node of each node's subtree
+  std::vector<Operand> operands_;          // known root operands, when given
+  // The next Jacobian is the first and its shifted columns come from operands_.
+  bool jacobian_from_operands_ = false;
   std::size_t ns_ = 0;
+  std::uint32_t root_ = 0;
   Buffer fixed_;
   Buffer current_;
   Buffer trial_;
@@ -94,7 +129,6 @@ class FastRefiner {
   std::vector<double> diagonal_;
   std::vector<double> gradient_;
   std::vector<double> trial_params_;
-  std::vector<std::uint32_t> first_node_;  // first node of each node's subtree
 };
 
 }  // namespace tov

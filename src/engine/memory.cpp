@@ -1,3 +1,4 @@
+// What the system reports available (meminfo, cgroup) and the resident size.
 #include "engine/memory.hpp"
 
 #include <unistd.h>

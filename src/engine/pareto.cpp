@@ -1,3 +1,4 @@
+// The Pareto front, the early exit and the final staircase.
 #include "engine/pareto.hpp"
 
 #include <algorithm>

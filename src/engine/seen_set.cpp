@@ -1,3 +1,5 @@
+// The compact fingerprint set: open addressing per shard, exact comparison
+// of re-derived fingerprints on hash matches.
 #include "engine/seen_set.hpp"
 
 #include <stdexcept>

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/signature.hpp"
+#include "core/fingerprint.hpp"
 #include "engine/expansion.hpp"
 
 namespace tov {

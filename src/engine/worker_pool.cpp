@@ -1,6 +1,6 @@
+// The worker pool: one job at a time, indices handed out in chunks.
 #include "engine/worker_pool.hpp"
 
-#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,12 +8,14 @@
 #include <chrono>
 #include <memory>
 
+#include "config/search_config.hpp"
+
 namespace tov {
 
 struct WorkerPool::Job {
   std::size_t n = 0;
   std::size_t chunk = 1;
-  const std::function<void(std::size_t)>* task = nullptr;
+  const std::function<void(std::size_t, std::size_t)>* task = nullptr;
   std::atomic<std::size_t> next{0};
   std::atomic<bool> cancelled{false};
   std::size_t active = 0;  // workers inside work_on, guarded by mutex_
@@ -23,7 +25,7 @@ struct WorkerPool::Job {
 WorkerPool::WorkerPool(std::size_t threads) {
   threads = std::max<std::size_t>(threads, 1);
   workers_.reserve(threads);
-  for (std::size_t i = 0; i < threads; ++i) workers_.emplace_back([this] { worker_loop(); });
+  for (std::size_t i = 0; i < threads; ++i) workers_.emplace_back([this, i] { worker_loop(i); });
 }
 
 WorkerPool::~WorkerPool() {
@@ -51,24 +53,16 @@ WorkerPool& WorkerPool::process_pool() {
   return *pool;
 }
 
-std::size_t WorkerPool::available_threads() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof(set), &set) == 0) {
-    const int count = CPU_COUNT(&set);
-    if (count > 0) return static_cast<std::size_t>(count);
-  }
-  return std::max(1u, std::thread::hardware_concurrency());
-}
+std::size_t WorkerPool::available_threads() { return tov::available_threads(); }
 
-void WorkerPool::work_on(Job& job) {
+void WorkerPool::work_on(Job& job, std::size_t worker) {
   while (!job.cancelled.load(std::memory_order_relaxed)) {
     const std::size_t begin = job.next.fetch_add(job.chunk, std::memory_order_relaxed);
     if (begin >= job.n) break;
     const std::size_t end = std::min(job.n, begin + job.chunk);
     try {
       for (std::size_t i = begin; i < end && !job.cancelled.load(std::memory_order_relaxed); ++i)
-        (*job.task)(i);
+        (*job.task)(worker, i);
     } catch (...) {
       std::lock_guard lock(mutex_);
       if (!job.failure) job.failure = std::current_exception();
@@ -77,7 +71,7 @@ void WorkerPool::work_on(Job& job) {
   }
 }
 
-void WorkerPool::worker_loop() {
+void WorkerPool::worker_loop(std::size_t worker) {
   std::size_t seen_generation = 0;
   std::unique_lock lock(mutex_);
   for (;;) {
@@ -88,13 +82,13 @@ void WorkerPool::worker_loop() {
     Job& job = *job_;
     ++job.active;
     lock.unlock();
-    work_on(job);
+    work_on(job, worker);
     lock.lock();
     if (--job.active == 0) done_.notify_all();
   }
 }
 
-bool WorkerPool::run(std::size_t n, const std::function<void(std::size_t)>& task,
+bool WorkerPool::run(std::size_t n, const std::function<void(std::size_t, std::size_t)>& task,
                      const std::function<bool()>& poll) {
   if (n == 0) return !(poll && poll());
   std::lock_guard submit(submit_mutex_);

@@ -132,17 +132,19 @@ class Binder {
   std::size_t nargs_;
 };
 
-// Replaces a pending TypeError by the argument-conversion error for `name`,
-// with the original as its cause.
+// Replaces a pending TypeError by the argument-conversion error for `name`.
+// The new error takes over the original's cause (none when it had none);
+// the original itself is its context, the error being handled when it arose.
 void wrap_conversion_error(std::string_view name) {
   if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
-  PyRef cause = fetch_exception();
-  PyRef text(PyObject_Str(cause.get()));
+  PyRef original = fetch_exception();
+  PyRef text(PyObject_Str(original.get()));
   if (!text) return;
   const std::string_view detail = utf8_view(text.get());
   if (detail.data() == nullptr) return;
+  PyRef cause(PyException_GetCause(original.get()));
   raise_with_cause(PyExc_TypeError, fill(Message::ArgumentConversion, {name, detail}),
-                   std::move(cause));
+                   std::move(cause), std::move(original));
 }
 
 }  // namespace

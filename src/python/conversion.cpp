@@ -53,7 +53,8 @@ bool capsule_failure(const char* detail = nullptr) {
     if (utf8 == nullptr) return false;
     message.append(": ").append(utf8, static_cast<std::size_t>(size));
   }
-  raise_with_cause(PyExc_RuntimeError, message, std::move(cause));
+  PyRef context = PyRef::borrow(cause.get());
+  raise_with_cause(PyExc_RuntimeError, message, std::move(cause), std::move(context));
   return false;
 }
 

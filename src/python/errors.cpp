@@ -69,15 +69,14 @@ PyObject* raise_message(PyObject* type, std::string_view message) {
   return nullptr;
 }
 
-PyObject* raise_with_cause(PyObject* type, std::string_view message, PyRef cause) {
+PyObject* raise_with_cause(PyObject* type, std::string_view message, PyRef cause, PyRef context) {
   PyRef text(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
   if (!text) return nullptr;
   PyRef exception(PyObject_CallOneArg(type, text.get()));
   if (!exception) return nullptr;
-  if (cause) {
-    PyException_SetContext(exception.get(), PyRef::borrow(cause.get()).release());
-    PyException_SetCause(exception.get(), cause.release());
-  }
+  // Both calls steal the reference they are given.
+  if (context) PyException_SetContext(exception.get(), context.release());
+  if (cause) PyException_SetCause(exception.get(), cause.release());
   restore_exception(std::move(exception));
   return nullptr;
 }

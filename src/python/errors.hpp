@@ -40,9 +40,10 @@ PyObject* raise_search_error(SearchError error);
 // Raises `type` with a message given as UTF-8 text; returns null.
 PyObject* raise_message(PyObject* type, std::string_view message);
 
-// Raises `type` with `message`, caused by `cause` (as `raise ... from cause`
-// would); returns null.
-PyObject* raise_with_cause(PyObject* type, std::string_view message, PyRef cause);
+// Raises `type` with `message`, raised while `context` was being handled and
+// caused by `cause` (as `raise ... from cause` inside an except block would);
+// either may be null. Returns null.
+PyObject* raise_with_cause(PyObject* type, std::string_view message, PyRef cause, PyRef context);
 
 // Takes the pending exception, normalised, off the error indicator.
 PyRef fetch_exception();

@@ -35,7 +35,7 @@ std::string error_message(const SearchError& error);
 
 // Either a value or a SearchError.
 template <class T>
-class Outcome {
+class [[nodiscard]] Outcome {
  public:
   Outcome(T value) : state_(std::in_place_index<0>, std::move(value)) {}
   Outcome(SearchError error) : state_(std::in_place_index<1>, std::move(error)) {}

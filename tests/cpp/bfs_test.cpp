@@ -376,10 +376,10 @@ TEST(WorkerPoolTest, MapsInOrderAndPropagatesFailures) {
   ASSERT_TRUE(parallel_map(
       pool, 10000, [](std::size_t i) { return i * i; }, out));
   for (std::size_t i = 0; i < out.size(); ++i) ASSERT_EQ(out[i], i * i);
-  EXPECT_THROW(pool.run(100,
-                        [](std::size_t i) {
-                          if (i == 42) throw std::runtime_error("boom");
-                        }),
+  EXPECT_THROW(static_cast<void>(pool.run(100,
+                                          [](std::size_t i) {
+                                            if (i == 42) throw std::runtime_error("boom");
+                                          })),
                std::runtime_error);
   // The pool is still usable afterwards.
   ASSERT_TRUE(parallel_map(

@@ -211,8 +211,43 @@ def test_argument_conversion_failure_names_the_parameter(call, name, value, rule
         call(Searcher(max_complexity=1), value)
     assert type(info.value) is TypeError
     assert str(info.value) == f"argument '{name}': {rule(value)}"
-    assert type(info.value.__cause__) is TypeError
-    assert str(info.value.__cause__) == rule(value)
+    # The interpreter's own conversion errors carry no cause; the one they
+    # raised is the context.
+    assert info.value.__cause__ is None
+    assert type(info.value.__context__) is TypeError
+    assert str(info.value.__context__) == rule(value)
+
+
+class RaisingIndex:
+    """__index__ and __float__ fail with TypeError, chained to `cause`."""
+
+    def __init__(self, cause):
+        self.cause = cause
+
+    def fail(self):
+        if self.cause is None:
+            raise TypeError("boom")
+        raise TypeError("boom") from self.cause
+
+    __index__ = __float__ = fail
+
+
+# The integer rule, the float rule and a per-call override.
+CAUSE_CALLS = [
+    ("max_complexity", lambda v: Searcher(max_complexity=v)),
+    ("alpha", lambda v: Searcher(alpha=v)),
+    ("l1_ratio", lambda v: Searcher(max_complexity=1).find_function([1.0], [1.0], l1_ratio=v)),
+]
+
+
+@pytest.mark.parametrize("name, call", CAUSE_CALLS)
+@pytest.mark.parametrize("cause", [None, KeyError("k")])
+def test_argument_error_takes_over_the_cause_of_the_conversion_error(name, call, cause):
+    with pytest.raises(TypeError) as info:
+        call(RaisingIndex(cause))
+    assert str(info.value) == f"argument '{name}': boom"
+    assert info.value.__cause__ is cause
+    assert str(info.value.__context__) == "boom"
 
 
 @pytest.mark.parametrize(

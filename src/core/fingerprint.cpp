@@ -1,6 +1,6 @@
 // Semantic fingerprint of an expression: its values at five fixed complex
 // points, quantised to a 1e-10 grid.
-#include "core/signature.hpp"
+#include "core/fingerprint.hpp"
 
 #include <cmath>
 #include <limits>

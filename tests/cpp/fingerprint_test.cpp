@@ -10,7 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "core/signature.hpp"
+#include "core/fingerprint.hpp"
 #include "ops/registry.hpp"
 
 namespace tov {
