@@ -158,34 +158,33 @@ inline std::optional<Complex> eval_tan(Complex z) {
   return Complex{(c.re * s.re + c.im * s.im) / n, (c.re * s.im - c.im * s.re) / n};
 }
 
-// i*z + sqrt(1 - z^2): the logarithm argument shared by ArcSin and ArcCos.
-inline Complex arcsin_log_argument(Complex z) {
+// ln(i*z + sqrt(1 - z^2)), shared by ArcSin and ArcCos; no value where the
+// logarithm's argument is zero.
+inline std::optional<Complex> arcsin_log(Complex z) {
   const double x = z.re;
   const double y = z.im;
   const Complex s = complex_sqrt((y * y - x * x) + 1.0, 0.0 - (x * y + x * y));
-  return {(x * 0.0 - y) + s.re, (x + y * 0.0) + s.im};
+  return complex_log((x * 0.0 - y) + s.re, (x + y * 0.0) + s.im);
 }
 
 // -i * ln(i*z + sqrt(1 - z^2)).
 inline std::optional<Complex> eval_arcsin(Complex z) {
-  const Complex u = arcsin_log_argument(z);
-  if (zero_magnitude(u.re, u.im)) {
+  const std::optional<Complex> ln_u = arcsin_log(z);
+  if (!ln_u) {
     return std::nullopt;
   }
-  const double l = std::log(magnitude(u.re, u.im));
-  const double t = argument(u.im, u.re);
+  const double l = ln_u->re;
+  const double t = ln_u->im;
   return Complex{t + (-0.0) * l, (-0.0) * t - l};
 }
 
 // pi/2 + i * ln(i*z + sqrt(1 - z^2)).
 inline std::optional<Complex> eval_arccos(Complex z) {
-  const Complex u = arcsin_log_argument(z);
-  if (zero_magnitude(u.re, u.im)) {
+  const std::optional<Complex> ln_u = arcsin_log(z);
+  if (!ln_u) {
     return std::nullopt;
   }
-  const double l = std::log(magnitude(u.re, u.im));
-  const double t = argument(u.im, u.re);
-  return Complex{(l * 0.0 - t) + kHalfPi, (l + t * 0.0) + 0.0};
+  return Complex{(ln_u->re * 0.0 - ln_u->im) + kHalfPi, (ln_u->re + ln_u->im * 0.0) + 0.0};
 }
 
 // (i/2) * (ln(1 - i*z) - ln(1 + i*z)); no value at z = +i or z = -i.
