@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <variant>
 #include <vector>
@@ -46,6 +47,20 @@ struct SearchConfig {
   bool exhaustive = false;
   bool reserved_flag = true;
   bool refine_params = true;
+
+  // Steering a search; the defaults search as above.
+  // Bit k set: operator id k may be used (every builtin by default).
+  std::uint64_t operator_mask = ~std::uint64_t{0};
+  // Seconds after which the level in progress is abandoned and the search
+  // ends with the levels completed so far.
+  std::optional<double> time_limit;
+  // Console output; false prints nothing.
+  bool verbose = true;
+  // Levels are searched on at most this many rows, spread over the data; the
+  // final selection refines and scores on every row.
+  std::optional<std::uint64_t> max_search_rows;
+  // Judge every candidate after its best affine map a f + b.
+  bool linear_scaling = false;
 };
 
 }  // namespace tov

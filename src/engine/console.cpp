@@ -47,6 +47,7 @@ std::string format_duration(std::chrono::nanoseconds duration) {
 }
 
 void write_line(std::FILE* out, const std::string& text) {
+  if (out == nullptr) return;
   std::fwrite(text.data(), 1, text.size(), out);
   std::fflush(out);
 }
@@ -55,7 +56,7 @@ LevelProgress::LevelProgress(std::FILE* out, std::size_t level, std::uint64_t co
     : out_(out), level_(level), count_(count), start_(std::chrono::steady_clock::now()) {}
 
 void LevelProgress::step() {
-  if (count_ == 0) return;
+  if (count_ == 0 || out_ == nullptr) return;
   const std::uint64_t taken = taken_.fetch_add(1, std::memory_order_relaxed) + 1;
   const std::uint64_t percent = taken * 100 / count_;
   std::uint64_t last = last_percent_.load(std::memory_order_relaxed);

@@ -16,7 +16,8 @@ namespace tov {
 std::string format_duration(std::chrono::nanoseconds duration);
 
 // The progress line of one level: at most one line per whole percent,
-// printed by whichever worker reaches that percent first.
+// printed by whichever worker reaches that percent first. Silent when `out`
+// is null.
 class LevelProgress {
  public:
   LevelProgress(std::FILE* out, std::size_t level, std::uint64_t count);
@@ -33,7 +34,8 @@ class LevelProgress {
   std::chrono::steady_clock::time_point start_;
 };
 
-// Writes `text` in one call and flushes; a failed flush is ignored.
+// Writes `text` in one call and flushes; a failed flush is ignored. A null
+// `out` writes nothing.
 void write_line(std::FILE* out, const std::string& text);
 
 }  // namespace tov

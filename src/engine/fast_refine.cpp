@@ -132,15 +132,41 @@ void FastRefiner::evaluate_dependent(std::span<const double> params, Buffer& out
   }
 }
 
-double FastRefiner::penalty(std::span<const double> params, double alpha, double l1_ratio) const {
+double FastRefiner::penalty(std::span<const double> params, const Affine& scale) const {
+  const Objective& objective = *objective_;
   PenaltySums sums;
-  sums.add_parameter_vector(params, reals_);
-  return sums.penalty(alpha, l1_ratio);
+  if (objective.linear_scaling) {
+    // The formula a f + b at the vector (a, params, b).
+    sums.add_value(scale.a);
+    for (const double p : params) sums.add_value(p);
+    sums.add_value(scale.b);
+    for (const double v : reals_) sums.add_value(v);
+  } else {
+    sums.add_parameter_vector(params, reals_);
+  }
+  return sums.penalty(objective.alpha, objective.l1_ratio);
+}
+
+double FastRefiner::objective_of(const Buffer& buffer, std::span<const double> params) const {
+  const Column at_root = column(buffer, root_);
+  for (std::size_t i = 0; i < ns_; ++i)
+    if (!at_root.valid[i]) return kInfinity;
+  Affine scale;
+  const double data =
+      data_term([&](std::size_t i) { return at_root.values[i].re; }, ns_, *objective_, &scale);
+  return data + penalty(params, scale);
+}
+
+void FastRefiner::predictions(const Buffer& buffer, std::vector<double>& out) const {
+  const Column at_root = column(buffer, root_);
+  for (std::size_t i = 0; i < ns_; ++i) out[i] = at_root.valid[i] ? at_root.values[i].re : 0.0;
+  if (!objective_->linear_scaling) return;
+  const Affine map = fit_affine([&](std::size_t i) { return out[i]; }, ns_, *objective_);
+  for (std::size_t i = 0; i < ns_; ++i) out[i] = map.a * out[i] + map.b;
 }
 
 double FastRefiner::start(std::span<const Token> tokens, Samples samples,
-                          std::span<const double> targets, std::span<const double> params,
-                          double alpha, double l1_ratio, const KnownOperand* left,
+                          std::span<const double> params, const KnownOperand* left,
                           const KnownOperand* right) {
   compile(tokens);
   ns_ = samples.size();
@@ -149,6 +175,7 @@ double FastRefiner::start(std::span<const Token> tokens, Samples samples,
   trial_.resize(nodes_.size() * ns_);
   scratch_.resize(nodes_.size() * ns_);
   f_.resize(ns_);
+  g_.resize(ns_);
   residuals_.resize(ns_);
   diagonal_.resize(params.size());
   gradient_.resize(params.size());
@@ -182,14 +209,7 @@ double FastRefiner::start(std::span<const Token> tokens, Samples samples,
   } else {
     evaluate_dependent(params, current_, 0, ns_);
   }
-  const Column at_root = column(current_, root_);
-  double sse = 0.0;
-  for (std::size_t i = 0; i < ns_; ++i) {
-    if (!at_root.valid[i]) return kInfinity;
-    const double residual = at_root.values[i].re - targets[i];
-    sse = sse + residual * residual;
-  }
-  return sse / static_cast<double>(ns_) + penalty(params, alpha, l1_ratio);
+  return objective_of(current_, params);
 }
 
 void FastRefiner::shifted_root(std::span<const double> params, std::size_t k) {
@@ -211,22 +231,19 @@ void FastRefiner::shifted_root(std::span<const double> params, std::size_t k) {
                  &scratch_.valid[root_ * ns_], 0, ns_);
 }
 
-void FastRefiner::jacobian(std::span<const double> params, std::span<const double> targets) {
-  const Column at_root = column(current_, root_);
-  for (std::size_t i = 0; i < ns_; ++i) {
-    f_[i] = at_root.valid[i] ? at_root.values[i].re : 0.0;
-    residuals_[i] = f_[i] - targets[i];
-  }
-  const Column shifted = column(scratch_, root_);
+void FastRefiner::jacobian(std::span<const double> params) {
+  const Objective& objective = *objective_;
+  predictions(current_, f_);
+  for (std::size_t i = 0; i < ns_; ++i) residuals_[i] = f_[i] - objective.targets[i];
   for (std::size_t k = 0; k < params.size(); ++k) {
     shifted_root(params, k);
+    predictions(scratch_, g_);
     double d = 0.0;
     double grad = 0.0;
     for (std::size_t i = 0; i < ns_; ++i) {
-      const double g = shifted.valid[i] ? shifted.values[i].re : 0.0;
-      const double j = (g - f_[i]) / refinement::kStep;
-      d = d + j * j;
-      grad = grad + j * residuals_[i];
+      const double j = (g_[i] - f_[i]) / refinement::kStep;
+      d = d + objective.weighted(i, j * j);
+      grad = grad + objective.weighted(i, j * residuals_[i]);
     }
     diagonal_[k] = d;
     gradient_[k] = grad;
@@ -234,10 +251,14 @@ void FastRefiner::jacobian(std::span<const double> params, std::span<const doubl
   jacobian_from_operands_ = false;
 }
 
-double FastRefiner::trial_objective(std::span<const double> trial, std::span<const double> targets,
-                                    double alpha, double l1_ratio, double incumbent) {
-  const double trial_penalty = penalty(trial, alpha, l1_ratio);
-  const auto nd = static_cast<double>(ns_);
+double FastRefiner::trial_objective(std::span<const double> trial, double incumbent) {
+  const Objective& objective = *objective_;
+  if (objective.linear_scaling) {
+    // The affine map needs every prediction first: no early stop.
+    evaluate_dependent(trial, trial_, 0, ns_);
+    return objective_of(trial_, trial);
+  }
+  const double trial_penalty = penalty(trial, Affine{});
   // Against an infinite incumbent every finite trial wins: never stop early.
   const bool can_stop = incumbent != kInfinity;
   const Column at_root = column(trial_, root_);
@@ -247,20 +268,28 @@ double FastRefiner::trial_objective(std::span<const double> trial, std::span<con
     evaluate_dependent(trial, trial_, begin, end);
     for (std::size_t i = begin; i < end; ++i) {
       if (!at_root.valid[i]) return kInfinity;
-      const double residual = at_root.values[i].re - targets[i];
-      sse = sse + residual * residual;
+      const double residual = at_root.values[i].re - objective.targets[i];
+      sse = sse + objective.weighted(i, residual * residual);
     }
-    if (can_stop && sse / nd + trial_penalty >= incumbent) return kInfinity;
+    if (can_stop && sse / objective.total_weight + trial_penalty >= incumbent) return kInfinity;
   }
-  return sse / nd + trial_penalty;
+  return sse / objective.total_weight + trial_penalty;
 }
 
 double FastRefiner::refine(std::span<const Token> tokens, Samples samples,
                            std::span<const double> targets, std::size_t max_iterations,
                            double alpha, double l1_ratio, std::vector<double>& params,
                            const KnownOperand* left, const KnownOperand* right) {
+  return refine(tokens, samples, Objective::plain(targets, alpha, l1_ratio), max_iterations, params,
+                left, right);
+}
+
+double FastRefiner::refine(std::span<const Token> tokens, Samples samples, const Objective& target,
+                           std::size_t max_iterations, std::vector<double>& params,
+                           const KnownOperand* left, const KnownOperand* right) {
   const std::size_t m = params.size();
-  double objective = start(tokens, samples, targets, params, alpha, l1_ratio, left, right);
+  objective_ = &target;
+  double objective = start(tokens, samples, params, left, right);
 
   Damping damping;
   std::size_t iteration = 0;
@@ -268,14 +297,14 @@ double FastRefiner::refine(std::span<const Token> tokens, Samples samples,
   bool jacobian_stale = true;
   while (damping.running(iteration, max_iterations)) {
     if (jacobian_stale) {
-      jacobian(params, targets);
+      jacobian(params);
       jacobian_stale = false;
     }
 
     for (std::size_t k = 0; k < m; ++k)
       trial_params_[k] =
           params[k] - gradient_[k] / ((damping.lambda() + diagonal_[k]) + refinement::kGuard);
-    const double trial = trial_objective(trial_params_, targets, alpha, l1_ratio, objective);
+    const double trial = trial_objective(trial_params_, objective);
 
     // An accepted trial's values become the current point's.
     if (trial < objective) {

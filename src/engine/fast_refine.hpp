@@ -46,6 +46,10 @@ class FastRefiner {
   // `left` and `right`, when given, describe the operands of the root
   // operator at the starting values; they save the first evaluation and the
   // first Jacobian, whose values they already hold.
+  double refine(std::span<const Token> tokens, Samples samples, const Objective& objective,
+                std::size_t max_iterations, std::vector<double>& params,
+                const KnownOperand* left = nullptr, const KnownOperand* right = nullptr);
+  // The plain objective (unweighted, unscaled).
   double refine(std::span<const Token> tokens, Samples samples, std::span<const double> targets,
                 std::size_t max_iterations, double alpha, double l1_ratio,
                 std::vector<double>& params, const KnownOperand* left = nullptr,
@@ -78,20 +82,24 @@ class FastRefiner {
   // Sets up the nodes and buffers for `tokens` and evaluates the starting
   // point into current_, from the known operands where given; returns the
   // objective there.
-  double start(std::span<const Token> tokens, Samples samples, std::span<const double> targets,
-               std::span<const double> params, double alpha, double l1_ratio,
+  double start(std::span<const Token> tokens, Samples samples, std::span<const double> params,
                const KnownOperand* left, const KnownOperand* right);
   // Residuals at the current point, and the diagonal of the normal matrix
   // and the gradient from a forward-difference Jacobian.
-  void jacobian(std::span<const double> params, std::span<const double> targets);
+  void jacobian(std::span<const double> params);
+  // Real parts of the root's column (0.0 where it has no value) into `out`,
+  // scaled when the objective scales.
+  void predictions(const Buffer& buffer, std::vector<double>& out) const;
+  // The objective from a complete root column: +infinity where a sample has
+  // no value.
+  double objective_of(const Buffer& buffer, std::span<const double> params) const;
   // The root's values with parameter k moved by the Jacobian step, into
   // scratch_.
   void shifted_root(std::span<const double> params, std::size_t k);
   // The objective at `trial`, evaluated into trial_ block by block; +infinity
   // once it can no longer fall below `incumbent` (the sum of squares only
   // grows) or where a sample has no value.
-  double trial_objective(std::span<const double> trial, std::span<const double> targets,
-                         double alpha, double l1_ratio, double incumbent);
+  double trial_objective(std::span<const double> trial, double incumbent);
   // Evaluates the parameter-free nodes; the subtree under `skip` (a node
   // whose column is supplied from outside) is left out.
   void evaluate_fixed(Samples samples, std::optional<std::uint32_t> skip);
@@ -109,12 +117,13 @@ class FastRefiner {
   // `shifted`, and the other parameter-dependent inputs come from current_.
   void evaluate_dependent(std::span<const double> params, Buffer& out, std::size_t begin,
                           std::size_t end, int shifted_param = -1, double shifted = 0.0);
-  double penalty(std::span<const double> params, double alpha, double l1_ratio) const;
+  double penalty(std::span<const double> params, const Affine& scale) const;
 
   std::vector<Node> nodes_;
   std::vector<std::uint32_t> dependent_;   // nodes with deps != 0, postfix order
   std::vector<double> reals_;              // values of Real tokens, token order
   std::vector<std::uint32_t> first_node_;  // first node of each node's subtree
+  const Objective* objective_ = nullptr;   // during refine()
   std::vector<Operand> operands_;          // known root operands, when given
   // The next Jacobian is the first and its shifted columns come from operands_.
   bool jacobian_from_operands_ = false;
@@ -125,6 +134,7 @@ class FastRefiner {
   Buffer trial_;
   Buffer scratch_;
   std::vector<double> f_;
+  std::vector<double> g_;
   std::vector<double> residuals_;
   std::vector<double> diagonal_;
   std::vector<double> gradient_;

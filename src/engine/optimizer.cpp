@@ -17,43 +17,69 @@ namespace {
 double real_or_zero(const Expression& expression, std::span<const Complex> inputs,
                     std::span<const Complex> params, OperatorList operators,
                     std::vector<Complex>& stack) {
-  stack.clear();
   const std::optional<Complex> value =
       eval_internal(expression.tokens, inputs, params, operators, stack);
   return value ? value->re : 0.0;
 }
 
+// The predictions as the residuals see them: scaled by their own affine fit
+// when the objective scales.
+void scale_in_place(std::vector<double>& f, const Objective& objective) {
+  if (!objective.linear_scaling) return;
+  const Affine map = fit_affine([&](std::size_t i) { return f[i]; }, f.size(), objective);
+  for (double& v : f) v = map.a * v + map.b;
+}
+
 }  // namespace
 
+double parameter_vector_penalty(std::span<const double> params, std::span<const Token> tokens,
+                                const Objective& objective, const Affine& scale) {
+  PenaltySums sums;
+  if (objective.linear_scaling) {
+    // The formula a f + b at the vector (a, params, b).
+    sums.add_value(scale.a);
+    for (const double p : params) sums.add_value(p);
+    sums.add_value(scale.b);
+    sums.add_parameter_vector({}, tokens);
+  } else {
+    sums.add_parameter_vector(params, tokens);
+  }
+  return sums.penalty(objective.alpha, objective.l1_ratio);
+}
+
 double compute_error_with_params(const Expression& expression, std::span<const double> params,
-                                 Samples samples, std::span<const double> targets,
-                                 OperatorList operators, double alpha, double l1_ratio) {
+                                 Samples samples, const Objective& objective,
+                                 OperatorList operators) {
   constexpr double kInfinity = std::numeric_limits<double>::infinity();
   // Every sample needs its target; the search always passes as many of each.
-  if (samples.size() != targets.size()) return kInfinity;
+  if (samples.size() != objective.targets.size()) return kInfinity;
 
   std::vector<Complex> values;
   to_complex(params, values);
   std::vector<Complex> stack;
   stack.reserve(expression.complexity);
-  double sse = 0.0;
+  std::vector<double> predictions(samples.size());
   for (std::size_t i = 0; i < samples.size(); ++i) {
-    stack.clear();
     const std::optional<Complex> value =
         eval_internal(expression.tokens, samples[i], values, operators, stack);
     if (!value) return kInfinity;
-    const double residual = value->re - targets[i];
-    sse = sse + residual * residual;
+    predictions[i] = value->re;
   }
-
-  PenaltySums sums;
-  sums.add_parameter_vector(params, expression.tokens);
-  return sse / static_cast<double>(samples.size()) + sums.penalty(alpha, l1_ratio);
+  Affine scale;
+  const double data = data_term([&](std::size_t i) { return predictions[i]; }, predictions.size(),
+                                objective, &scale);
+  return data + parameter_vector_penalty(params, expression.tokens, objective, scale);
 }
 
-Refined refine_constants(const Expression& expression, Samples samples,
-                         std::span<const double> targets, OperatorList operators,
-                         std::size_t max_iterations, double alpha, double l1_ratio) {
+double compute_error_with_params(const Expression& expression, std::span<const double> params,
+                                 Samples samples, std::span<const double> targets,
+                                 OperatorList operators, double alpha, double l1_ratio) {
+  return compute_error_with_params(expression, params, samples,
+                                   Objective::plain(targets, alpha, l1_ratio), operators);
+}
+
+Refined refine_constants(const Expression& expression, Samples samples, const Objective& objective,
+                         OperatorList operators, std::size_t max_iterations) {
   std::vector<std::size_t> positions;
   std::vector<double> p;
   for (std::size_t t = 0; t < expression.tokens.size(); ++t) {
@@ -63,18 +89,21 @@ Refined refine_constants(const Expression& expression, Samples samples,
   }
   const std::size_t m = p.size();
   const auto error_at = [&](std::span<const double> params) {
-    return compute_error_with_params(expression, params, samples, targets, operators, alpha,
-                                     l1_ratio);
+    return compute_error_with_params(expression, params, samples, objective, operators);
   };
 
   // Without parameters the objective at the stored values is the objective
   // with an empty vector: nothing to count first, every Real token after.
   // Samples without targets leave nothing to fit (the objective is +infinity).
-  double objective = error_at(p);
-  if (m == 0 || samples.size() != targets.size()) return Refined{expression, objective};
+  double objective_value = error_at(p);
+  if (m == 0 || samples.size() != objective.targets.size()) {
+    return Refined{expression, objective_value};
+  }
 
   const std::size_t ns = samples.size();
+  std::vector<double> f(ns);
   std::vector<double> residuals(ns);
+  std::vector<double> shifted_f(ns);
   std::vector<double> jacobian(ns * m);  // row i holds dF_i/dp_k for every k
   std::vector<double> diagonal(m);
   std::vector<double> gradient(m);
@@ -89,15 +118,18 @@ Refined refine_constants(const Expression& expression, Samples samples,
   while (damping.running(iteration, max_iterations)) {
     to_complex(p, at_p);
     shifted = at_p;
-    for (std::size_t i = 0; i < ns; ++i) {
-      const double f = real_or_zero(expression, samples[i], at_p, operators, stack);
-      residuals[i] = f - targets[i];
-      for (std::size_t k = 0; k < m; ++k) {
-        shifted[k] = Complex{p[k] + refinement::kStep, 0.0};
-        const double g = real_or_zero(expression, samples[i], shifted, operators, stack);
-        shifted[k] = at_p[k];
-        jacobian[i * m + k] = (g - f) / refinement::kStep;
-      }
+    for (std::size_t i = 0; i < ns; ++i)
+      f[i] = real_or_zero(expression, samples[i], at_p, operators, stack);
+    scale_in_place(f, objective);
+    for (std::size_t i = 0; i < ns; ++i) residuals[i] = f[i] - objective.targets[i];
+    for (std::size_t k = 0; k < m; ++k) {
+      shifted[k] = Complex{p[k] + refinement::kStep, 0.0};
+      for (std::size_t i = 0; i < ns; ++i)
+        shifted_f[i] = real_or_zero(expression, samples[i], shifted, operators, stack);
+      shifted[k] = at_p[k];
+      scale_in_place(shifted_f, objective);
+      for (std::size_t i = 0; i < ns; ++i)
+        jacobian[i * m + k] = (shifted_f[i] - f[i]) / refinement::kStep;
     }
 
     for (std::size_t k = 0; k < m; ++k) {
@@ -105,8 +137,8 @@ Refined refine_constants(const Expression& expression, Samples samples,
       double grad = 0.0;
       for (std::size_t i = 0; i < ns; ++i) {
         const double j = jacobian[i * m + k];
-        d = d + j * j;
-        grad = grad + j * residuals[i];
+        d = d + objective.weighted(i, j * j);
+        grad = grad + objective.weighted(i, j * residuals[i]);
       }
       diagonal[k] = d;
       gradient[k] = grad;
@@ -118,10 +150,10 @@ Refined refine_constants(const Expression& expression, Samples samples,
     const double trial_objective = error_at(trial);
 
     // A NaN or infinite trial never compares below the current objective.
-    if (trial_objective < objective) {
+    if (trial_objective < objective_value) {
       p = trial;
-      const double decrease = objective - trial_objective;
-      objective = trial_objective;
+      const double decrease = objective_value - trial_objective;
+      objective_value = trial_objective;
       if (!damping.accepted(decrease)) break;
     } else if (!damping.rejected()) {
       break;
@@ -129,12 +161,19 @@ Refined refine_constants(const Expression& expression, Samples samples,
     iteration += 1;
   }
 
-  Refined result{expression, objective};
+  Refined result{expression, objective_value};
   for (std::size_t k = 0; k < m; ++k) {
     result.expression.tokens[positions[k]].value = Complex{p[k], 0.0};
   }
   result.expression.complexity = result.expression.tokens.size();
   return result;
+}
+
+Refined refine_constants(const Expression& expression, Samples samples,
+                         std::span<const double> targets, OperatorList operators,
+                         std::size_t max_iterations, double alpha, double l1_ratio) {
+  return refine_constants(expression, samples, Objective::plain(targets, alpha, l1_ratio),
+                          operators, max_iterations);
 }
 
 }  // namespace tov

@@ -58,12 +58,24 @@ struct Refined {
 
 // Objective of `expression` with Param k taking params[k] (imaginary 0).
 double compute_error_with_params(const Expression& expression, std::span<const double> params,
+                                 Samples samples, const Objective& objective,
+                                 OperatorList operators);
+double compute_error_with_params(const Expression& expression, std::span<const double> params,
                                  Samples samples, std::span<const double> targets,
                                  OperatorList operators, double alpha, double l1_ratio);
 
+// The penalty at a parameter vector, with the affine map's constants around
+// it when the objective scales.
+double parameter_vector_penalty(std::span<const double> params, std::span<const Token> tokens,
+                                const Objective& objective, const Affine& scale);
+
 // Runs at most max_iterations steps (0 leaves the values unchanged). Never
 // returns an objective above that of the starting values; the returned error
-// is exactly the objective of the returned values.
+// is exactly the objective of the returned values. With a scaled objective
+// the residuals and the Jacobian are those of the scaled predictions, the
+// affine map refitted at every point.
+Refined refine_constants(const Expression& expression, Samples samples, const Objective& objective,
+                         OperatorList operators, std::size_t max_iterations);
 Refined refine_constants(const Expression& expression, Samples samples,
                          std::span<const double> targets, OperatorList operators,
                          std::size_t max_iterations, double alpha, double l1_ratio);

@@ -57,32 +57,99 @@ bool check_early_exit(const ParetoFront& front, bool exhaustive, double toleranc
   return front.any_within(tolerance);
 }
 
-Outcome<std::vector<SearchResult>> finalize_result(std::shared_ptr<ParetoFront> front,
-                                                   std::shared_ptr<const OperatorRegistry> registry,
-                                                   const SearchConfig& config, Samples samples,
-                                                   std::span<const double> targets) {
+Expression wrap_affine(const Expression& f, const Affine& map) {
+  const auto constant = [](double value) {
+    Expression leaf = make_param_leaf();
+    leaf.tokens[0].value = Complex{value, 0.0};
+    return leaf;
+  };
+  const auto name = [](std::uint64_t id) { return kBuiltins[id - op_id::kFirstBuiltin].name; };
+  Expression x = f;
+  if (map.a != 1.0) x = make_binary(op_id::kTimes, name(op_id::kTimes), constant(map.a), x);
+  if (map.b != 0.0) x = make_binary(op_id::kPlus, name(op_id::kPlus), x, constant(map.b));
+  return x;
+}
+
+namespace {
+
+// `x` with its affine map on `samples`, and that formula's error under the
+// unscaled `plain` objective.
+FrontEntry scaled_entry(const Expression& x, Samples samples, const Objective& objective,
+                        const Objective& plain, OperatorList operators) {
+  std::vector<double> predictions;
+  std::vector<Complex> stack;
+  for (const auto& sample : samples) {
+    const std::optional<Complex> value = eval_internal(x.tokens, sample, {}, operators, stack);
+    if (!value || !within_limits(*value)) {
+      return {std::numeric_limits<double>::infinity(), x};
+    }
+    predictions.push_back(value->re);
+  }
+  const Affine map =
+      fit_affine([&](std::size_t i) { return predictions[i]; }, predictions.size(), objective);
+  Expression wrapped = wrap_affine(x, map);
+  const double error = compute_raw_error(wrapped, samples, plain, operators);
+  // A NaN error (an overflowing map) is as unusable as an infinite one.
+  return {std::isnan(error) ? std::numeric_limits<double>::infinity() : error, std::move(wrapped)};
+}
+
+}  // namespace
+
+Outcome<std::vector<SearchResult>> select_final(std::shared_ptr<ParetoFront> front,
+                                                std::shared_ptr<const OperatorRegistry> registry,
+                                                const SearchConfig& config, Samples samples,
+                                                const Objective& objective, bool rescore,
+                                                std::uint64_t max_complexity) {
   std::lock_guard lock(front->mutex_);
-  if (front->entries_.empty()) return NoFormulaFound{config.max_complexity};
+  if (front->entries_.empty()) return NoFormulaFound{max_complexity};
 
   constexpr std::size_t kFinalIterations = 30;
-  double best = std::numeric_limits<double>::infinity();
-  std::vector<SearchResult> results;
+  const OperatorList ops = registry->ops();
+  Objective plain = objective;
+  plain.linear_scaling = false;
+  std::vector<FrontEntry> finals;
   for (const auto& [complexity, entry] : front->entries_) {
     Expression x = entry.expression;
     double e = entry.error;
     if (x.param_count != 0 && config.refine_params) {
-      Refined refined = refine_constants(x, samples, targets, registry->ops(), kFinalIterations,
-                                         config.alpha, config.l1_ratio);
+      Refined refined = refine_constants(x, samples, objective, ops, kFinalIterations);
       x = std::move(refined.expression);
       e = refined.error;
+    } else if (rescore) {
+      e = compute_raw_error(x, samples, objective, ops);
     }
-    if (e < best) {
-      results.emplace_back(std::move(x), registry, e);
-      best = e;
+    finals.push_back(objective.linear_scaling ? scaled_entry(x, samples, objective, plain, ops)
+                                              : FrontEntry{e, std::move(x)});
+  }
+  // Wrapping changes sizes unevenly; of two formulas of one size the more
+  // accurate comes first, so the staircase keeps it.
+  if (objective.linear_scaling) {
+    std::stable_sort(finals.begin(), finals.end(), [](const FrontEntry& a, const FrontEntry& b) {
+      if (a.expression.complexity != b.expression.complexity)
+        return a.expression.complexity < b.expression.complexity;
+      return a.error < b.error;
+    });
+  }
+
+  double best = std::numeric_limits<double>::infinity();
+  std::vector<SearchResult> results;
+  for (FrontEntry& entry : finals) {
+    if (entry.error < best) {
+      best = entry.error;
+      results.emplace_back(std::move(entry.expression), registry, entry.error);
     }
   }
   std::reverse(results.begin(), results.end());
   return results;
+}
+
+Outcome<std::vector<SearchResult>> finalize_result(std::shared_ptr<ParetoFront> front,
+                                                   std::shared_ptr<const OperatorRegistry> registry,
+                                                   const SearchConfig& config, Samples samples,
+                                                   std::span<const double> targets) {
+  return select_final(std::move(front), std::move(registry), config, samples,
+                      Objective::plain(targets, config.alpha, config.l1_ratio), false,
+                      config.max_complexity);
 }
 
 }  // namespace tov

@@ -44,10 +44,10 @@ class ParetoFront {
   std::map<std::size_t, FrontEntry> entries() const;
 
  private:
-  friend Outcome<std::vector<SearchResult>> finalize_result(std::shared_ptr<ParetoFront>,
-                                                            std::shared_ptr<const OperatorRegistry>,
-                                                            const SearchConfig&, Samples,
-                                                            std::span<const double>);
+  friend Outcome<std::vector<SearchResult>> select_final(std::shared_ptr<ParetoFront>,
+                                                         std::shared_ptr<const OperatorRegistry>,
+                                                         const SearchConfig&, Samples,
+                                                         const Objective&, bool, std::uint64_t);
 
   mutable std::mutex mutex_;
   std::map<std::size_t, FrontEntry> entries_;
@@ -69,5 +69,21 @@ Outcome<std::vector<SearchResult>> finalize_result(std::shared_ptr<ParetoFront> 
                                                    std::shared_ptr<const OperatorRegistry> registry,
                                                    const SearchConfig& config, Samples samples,
                                                    std::span<const double> targets);
+
+// The same under `objective` on `samples`. With `rescore` (the levels were
+// searched on other rows) parameter-free entries are scored anew. With a
+// scaling objective every formula f comes back as Plus(Times(C, f), C) with
+// the affine map's a and b as its parameters (no factor when a is exactly 1,
+// no offset when b is exactly 0), judged by the unscaled objective of that
+// formula and ordered by its size. NoFormulaFound carries `max_complexity`.
+Outcome<std::vector<SearchResult>> select_final(std::shared_ptr<ParetoFront> front,
+                                                std::shared_ptr<const OperatorRegistry> registry,
+                                                const SearchConfig& config, Samples samples,
+                                                const Objective& objective, bool rescore,
+                                                std::uint64_t max_complexity);
+
+// `f` as a f + b, built by the construction rules; the factor is left out
+// when a is exactly 1, the offset when b is exactly 0.
+Expression wrap_affine(const Expression& f, const Affine& map);
 
 }  // namespace tov

@@ -8,9 +8,8 @@
 
 namespace tov {
 
-double compute_raw_error(const Expression& expression, Samples samples,
-                         std::span<const double> targets, OperatorList operators, double alpha,
-                         double l1_ratio) {
+double compute_raw_error(const Expression& expression, Samples samples, const Objective& objective,
+                         OperatorList operators) {
   constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
   std::vector<double> predictions;
@@ -18,7 +17,6 @@ double compute_raw_error(const Expression& expression, Samples samples,
   std::vector<Complex> stack;
   stack.reserve(expression.complexity);
   for (const std::vector<Complex>& sample : samples) {
-    stack.clear();
     const std::optional<Complex> value =
         eval_internal(expression.tokens, sample, {}, operators, stack);
     // Leaf values bypass the evaluator's range test, so the whole value is
@@ -27,17 +25,18 @@ double compute_raw_error(const Expression& expression, Samples samples,
     predictions.push_back(value->re);
   }
 
-  const std::size_t pairs = std::min(predictions.size(), targets.size());
-  double sse = 0.0;
-  for (std::size_t i = 0; i < pairs; ++i) {
-    const double residual = predictions[i] - targets[i];
-    sse = sse + residual * residual;
-  }
-  const double mse = sse / static_cast<double>(targets.size());
+  const std::size_t pairs = std::min(predictions.size(), objective.targets.size());
+  Affine scale;
+  const double data =
+      data_term([&](std::size_t i) { return predictions[i]; }, pairs, objective, &scale);
+  return data + stored_value_penalty(expression.tokens, objective, scale);
+}
 
-  PenaltySums sums;
-  sums.add_stored_values(expression.tokens);
-  return mse + sums.penalty(alpha, l1_ratio);
+double compute_raw_error(const Expression& expression, Samples samples,
+                         std::span<const double> targets, OperatorList operators, double alpha,
+                         double l1_ratio) {
+  return compute_raw_error(expression, samples, Objective::plain(targets, alpha, l1_ratio),
+                           operators);
 }
 
 }  // namespace tov

@@ -1,6 +1,7 @@
 // The objective of the search: mean squared error of the real part against
-// the targets plus an elastic-net penalty on the formula's numeric constants,
-// and the ranking score derived from it.
+// the targets (optionally weighted, optionally after the best affine map)
+// plus an elastic-net penalty on the formula's numeric constants, and the
+// ranking score derived from it.
 #pragma once
 
 #include <cmath>
@@ -33,21 +34,28 @@ inline double elastic_net_penalty(double alpha, double l1_ratio, double l1, doub
 //   - a formula at an explicit parameter vector, as refinement evaluates it:
 //     the vector first, then the Real tokens in token order; the stored
 //     Param values are not counted (add_parameter_vector).
+// A scaled objective wraps either order in the affine map's a (first) and b
+// (last), added with add_value.
 class PenaltySums {
  public:
+  void add_value(double v) {
+    l1_ = l1_ + std::fabs(v);
+    l2_ = l2_ + v * v;
+  }
   void add_stored_values(std::span<const Token> tokens) {
     for (const Token& token : tokens)
-      if (token.kind == TokenKind::Real || token.kind == TokenKind::Param) add(token.value.re);
+      if (token.kind == TokenKind::Real || token.kind == TokenKind::Param)
+        add_value(token.value.re);
   }
   void add_parameter_vector(std::span<const double> params, std::span<const Token> tokens) {
-    for (const double p : params) add(p);
+    for (const double p : params) add_value(p);
     for (const Token& token : tokens)
-      if (token.kind == TokenKind::Real) add(token.value.re);
+      if (token.kind == TokenKind::Real) add_value(token.value.re);
   }
   // The same, with the Real tokens' values already collected in order.
   void add_parameter_vector(std::span<const double> params, std::span<const double> reals) {
-    for (const double p : params) add(p);
-    for (const double v : reals) add(v);
+    for (const double p : params) add_value(p);
+    for (const double v : reals) add_value(v);
   }
 
   double penalty(double alpha, double l1_ratio) const {
@@ -55,17 +63,117 @@ class PenaltySums {
   }
 
  private:
-  void add(double v) {
-    l1_ = l1_ + std::fabs(v);
-    l2_ = l2_ + v * v;
-  }
-
   double l1_ = 0.0;
   double l2_ = 0.0;
 };
 
+// How a formula's real-part predictions f are judged against the targets y:
+//
+//   plain:   sum_i w_i (f_i - y_i)^2 / sum_i w_i
+//   scaled:  the same for a f_i + b, where (a, b) is the weighted
+//            least-squares fit of the targets on the predictions
+//
+// plus the elastic-net penalty on the formula's constants (with scaling, on
+// a and b too: the objective is that of the formula a f + b). Sums run in
+// sample order. Without weights every w_i is 1 and the total is the target
+// count, and since 1 * t == t exactly, weights of 1 give the same bits as
+// no weights.
+struct Objective {
+  std::span<const double> targets;
+  std::span<const double> weights;  // empty, or one weight per target
+  double total_weight = 0.0;        // the sum of the weights, or the target count
+  bool linear_scaling = false;
+  double alpha = 0.0;
+  double l1_ratio = 0.5;
+
+  // The objective of the search itself: unweighted, unscaled.
+  static Objective plain(std::span<const double> targets, double alpha, double l1_ratio) {
+    return make(targets, {}, false, alpha, l1_ratio);
+  }
+  static Objective make(std::span<const double> targets, std::span<const double> weights,
+                        bool linear_scaling, double alpha, double l1_ratio) {
+    double total = static_cast<double>(targets.size());
+    if (!weights.empty()) {
+      total = 0.0;
+      for (const double w : weights) total = total + w;
+    }
+    return Objective{targets, weights, total, linear_scaling, alpha, l1_ratio};
+  }
+
+  // w_i * t with w_i = 1 when unweighted; t is a squared or product term.
+  double weighted(std::size_t i, double t) const { return weights.empty() ? t : weights[i] * t; }
+};
+
+// The affine map of scaled predictions.
+struct Affine {
+  double a = 1.0;
+  double b = 0.0;
+};
+
+// The weighted least-squares (a, b) of the targets on predictions f(i),
+// i < n: two passes over the samples, means first. Predictions that do not
+// vary give a = 0 and b = the weighted mean of the targets.
+template <class Prediction>
+Affine fit_affine(Prediction&& f, std::size_t n, const Objective& objective) {
+  const std::span<const double> y = objective.targets;
+  double sum_f = 0.0;
+  double sum_y = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    sum_f = sum_f + objective.weighted(i, f(i));
+    sum_y = sum_y + objective.weighted(i, y[i]);
+  }
+  const double mean_f = sum_f / objective.total_weight;
+  const double mean_y = sum_y / objective.total_weight;
+  double s_ff = 0.0;
+  double s_fy = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double df = f(i) - mean_f;
+    s_ff = s_ff + objective.weighted(i, df * df);
+    s_fy = s_fy + objective.weighted(i, df * (y[i] - mean_y));
+  }
+  const double a = s_ff == 0.0 ? 0.0 : s_fy / s_ff;
+  return Affine{a, mean_y - a * mean_f};
+}
+
+// The data term for predictions f(i), i < n (n may be below the target
+// count only for unscaled objectives); `scale` receives the affine map when
+// the objective scales.
+template <class Prediction>
+double data_term(Prediction&& f, std::size_t n, const Objective& objective,
+                 Affine* scale = nullptr) {
+  const std::span<const double> y = objective.targets;
+  double sse = 0.0;
+  if (objective.linear_scaling) {
+    const Affine map = fit_affine(f, n, objective);
+    if (scale != nullptr) *scale = map;
+    for (std::size_t i = 0; i < n; ++i) {
+      const double residual = (map.a * f(i) + map.b) - y[i];
+      sse = sse + objective.weighted(i, residual * residual);
+    }
+  } else {
+    for (std::size_t i = 0; i < n; ++i) {
+      const double residual = f(i) - y[i];
+      sse = sse + objective.weighted(i, residual * residual);
+    }
+  }
+  return sse / objective.total_weight;
+}
+
+// The penalty of a formula at its stored values, with the affine map's
+// constants around it when the objective scales.
+inline double stored_value_penalty(std::span<const Token> tokens, const Objective& objective,
+                                   const Affine& scale) {
+  PenaltySums sums;
+  if (objective.linear_scaling) sums.add_value(scale.a);
+  sums.add_stored_values(tokens);
+  if (objective.linear_scaling) sums.add_value(scale.b);
+  return sums.penalty(objective.alpha, objective.l1_ratio);
+}
+
 // Objective with the stored parameter values; +infinity as soon as a sample
 // has no value or a value outside the magnitude limit.
+double compute_raw_error(const Expression& expression, Samples samples, const Objective& objective,
+                         OperatorList operators);
 double compute_raw_error(const Expression& expression, Samples samples,
                          std::span<const double> targets, OperatorList operators, double alpha,
                          double l1_ratio);

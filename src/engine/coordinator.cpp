@@ -1,0 +1,148 @@
+// The coordinator: front, console, stopping rules, memory guard and the
+// final selection of a search.
+#include "engine/coordinator.hpp"
+
+#include <cmath>
+#include <utility>
+
+#include "core/decimal.hpp"
+#include "engine/memory.hpp"
+
+namespace tov {
+
+SearchCoordinator::SearchCoordinator(SearchData final_data, std::size_t searched_rows,
+                                     const SearchConfig& config, const SearchControl& control,
+                                     std::shared_ptr<const OperatorRegistry> registry)
+    : final_data_(std::move(final_data)),
+      searched_rows_(searched_rows),
+      config_(config),
+      control_(control),
+      registry_(std::move(registry)),
+      out_(config.verbose ? (control.out ? control.out : stdout) : nullptr) {
+  if (config.time_limit) {
+    deadline_ = std::chrono::steady_clock::now() +
+                std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                    std::chrono::duration<double>(*config.time_limit));
+  }
+  level_start_ = std::chrono::steady_clock::now();
+}
+
+bool SearchCoordinator::interrupted() const {
+  return control_.interrupted && control_.interrupted();
+}
+
+bool SearchCoordinator::past_deadline() const {
+  return deadline_ && std::chrono::steady_clock::now() >= *deadline_;
+}
+
+bool SearchCoordinator::should_stop() const { return interrupted() || past_deadline(); }
+
+bool SearchCoordinator::seed(std::span<const std::pair<Expression, double>> seeds) {
+  for (const auto& [leaf, error] : seeds)
+    if (std::isfinite(error)) update_pareto(*front_, leaf, error);
+  completed_level_ = 1;
+  bool go_on = !check_early_exit(*front_, config_.exhaustive, config_.early_exit_tolerance);
+  if (go_on) {
+    write_line(out_, "[TOV-SR] Started search space exploration. Level 1 seeded with " +
+                         decimal(seeds.size()) + " primary nodes.\n");
+  }
+  if (control_.on_level && control_.on_level(report(seeds.size(), seeds.size()))) {
+    stopped_by_callback_ = true;
+    go_on = false;
+  }
+  return go_on;
+}
+
+std::optional<SearchError> SearchCoordinator::check_memory(
+    std::size_t level, std::span<const std::uint64_t> level_sizes, std::uint64_t unary_operators,
+    std::uint64_t binary_operators, std::uint64_t workers) {
+  const std::uint64_t generated =
+      generated_count(level, level_sizes, unary_operators, binary_operators);
+  if (control_.stats) control_.stats->generated.push_back(generated);
+  const std::uint64_t needed =
+      level_memory(level, generated, config_.beam_width, searched_rows_, workers);
+  const auto available = control_.memory_limit ? control_.memory_limit : available_memory();
+  if (!available || needed <= *available) return std::nullopt;
+  constexpr std::uint64_t kMiB = 1024 * 1024;
+  return SearchError{MemoryLimitExceeded{needed / kMiB + (needed % kMiB != 0), *available / kMiB}};
+}
+
+void SearchCoordinator::begin_level(std::size_t level) {
+  level_ = level;
+  level_start_ = std::chrono::steady_clock::now();
+}
+
+LevelProgress SearchCoordinator::progress(std::uint64_t count) const {
+  return LevelProgress(out_, level_, count);
+}
+
+void SearchCoordinator::end_evaluation(std::uint64_t count) const {
+  if (count != 0) write_line(out_, "\n");
+}
+
+void SearchCoordinator::feed_front(std::span<const ShardSummary> summaries) {
+  if (const std::optional<FrontCandidate> pick = front_pick(summaries))
+    update_pareto(*front_, pick->expression, pick->value);
+}
+
+BeamPlan SearchCoordinator::plan_beam(std::span<const ShardSummary> summaries,
+                                      const KeyOf& key_of) const {
+  std::vector<Ranked> tops;
+  std::uint64_t scored = 0;
+  for (const ShardSummary& s : summaries) {
+    tops.insert(tops.end(), s.top.begin(), s.top.end());
+    scored += s.scored;
+  }
+  return tov::plan_beam(std::move(tops), scored, config_.beam_width, key_of);
+}
+
+SearchEnding SearchCoordinator::ending() const {
+  return SearchEnding{completed_level_, time_limit_reached_, stopped_by_callback_};
+}
+
+LevelReport SearchCoordinator::report(std::uint64_t candidates, std::uint64_t retained) const {
+  LevelReport r;
+  r.level = level_;
+  r.candidates = candidates;
+  r.retained = retained;
+  r.seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - level_start_).count();
+  for (const auto& [complexity, entry] : front_->entries()) {
+    if (!r.best_error || entry.error < *r.best_error) {
+      r.best_error = entry.error;
+      r.best_formula = entry.expression.formula;
+    }
+  }
+  return r;
+}
+
+bool SearchCoordinator::finish_level(std::uint64_t candidates, std::uint64_t retained) {
+  const auto elapsed = std::chrono::steady_clock::now() - level_start_;
+  write_line(out_, "[TOV-SR]   -> Level " + decimal(level_) + " processed in " +
+                       format_duration(elapsed) + ". Retaining top " + decimal(retained) +
+                       " candidates.\n");
+  completed_level_ = level_;
+  if (control_.on_level && control_.on_level(report(candidates, retained))) {
+    stopped_by_callback_ = true;
+    return false;
+  }
+  return !check_early_exit(*front_, config_.exhaustive, config_.early_exit_tolerance);
+}
+
+void SearchCoordinator::abandon_level(bool progress_showing) {
+  // The next output starts on a new line.
+  if (progress_showing) write_line(out_, "\n");
+  time_limit_reached_ = true;
+}
+
+Outcome<std::vector<SearchResult>> SearchCoordinator::finalize() {
+  if (control_.ending) *control_.ending = ending();
+  // A search cut short answers as the search that ends at its last level.
+  const std::uint64_t max_complexity =
+      time_limit_reached_ || stopped_by_callback_ ? completed_level_ : config_.max_complexity;
+  const Objective objective = final_data_.objective(config_);
+  return select_final(front_, registry_, config_, final_data_.samples, objective,
+                      searched_rows_ != final_data_.samples.size(), max_complexity);
+}
+
+}  // namespace tov

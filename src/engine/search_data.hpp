@@ -1,0 +1,41 @@
+// The data one search fits: sample rows as complex inputs, the targets and
+// optional per-sample weights, and the objective over them.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "config/search_config.hpp"
+#include "core/complex.hpp"
+#include "engine/scoring.hpp"
+#include "result/search_error.hpp"
+
+namespace tov {
+
+struct SearchData {
+  std::size_t variables = 0;                  // the length of the caller's first row
+  std::vector<std::vector<Complex>> samples;  // one row per sample, real inputs
+  std::vector<double> targets;
+  std::vector<double> weights;  // empty: every sample weighs 1
+
+  // The objective of `config` over these data. The data must outlive it.
+  Objective objective(const SearchConfig& config) const {
+    return Objective::make(targets, weights, config.linear_scaling, config.alpha, config.l1_ratio);
+  }
+
+  // `count` samples spread evenly over the data: sample floor(k n / count)
+  // for k = 0, 1, ..., count - 1 (n samples in all). Requires count <= n.
+  SearchData subset(std::uint64_t count) const;
+};
+
+// Checks and converts a search's input: rows and targets non-empty and
+// equally many, at most 255 variables, weights (when given) one per target,
+// finite, non-negative and not all zero. Samples of weight zero are left
+// out: they have no influence on the objective, and a formula undefined
+// there is not penalised for it.
+Outcome<SearchData> prepare_data(std::span<const std::vector<double>> rows,
+                                 std::span<const double> targets, std::span<const double> weights);
+
+}  // namespace tov
