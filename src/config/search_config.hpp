@@ -61,6 +61,11 @@ struct SearchConfig {
   std::optional<std::uint64_t> max_search_rows;
   // Judge every candidate after its best affine map a f + b.
   bool linear_scaling = false;
+  // When set, replaces early_exit_tolerance: the search stops once a formula's
+  // error is at most this.
+  std::optional<double> target_error;
+
+  double exit_tolerance() const { return target_error.value_or(early_exit_tolerance); }
 };
 
 }  // namespace tov

@@ -41,7 +41,7 @@ bool SearchCoordinator::seed(std::span<const std::pair<Expression, double>> seed
   for (const auto& [leaf, error] : seeds)
     if (std::isfinite(error)) update_pareto(*front_, leaf, error);
   completed_level_ = 1;
-  bool go_on = !check_early_exit(*front_, config_.exhaustive, config_.early_exit_tolerance);
+  bool go_on = !check_early_exit(*front_, config_.exhaustive, config_.exit_tolerance());
   if (go_on) {
     write_line(out_, "[TOV-SR] Started search space exploration. Level 1 seeded with " +
                          decimal(seeds.size()) + " primary nodes.\n");
@@ -126,7 +126,7 @@ bool SearchCoordinator::finish_level(std::uint64_t candidates, std::uint64_t ret
     stopped_by_callback_ = true;
     return false;
   }
-  return !check_early_exit(*front_, config_.exhaustive, config_.early_exit_tolerance);
+  return !check_early_exit(*front_, config_.exhaustive, config_.exit_tolerance());
 }
 
 void SearchCoordinator::abandon_level(bool progress_showing) {

@@ -69,7 +69,7 @@ class Binder {
 
   void positional(PyObject* const* args) {
     std::fill(bound_.begin(), bound_.end(), nullptr);
-    std::copy_n(args, std::min(nargs_, bound_.size()), bound_.begin());
+    std::copy_n(args, std::min(nargs_, signature_.positional_count()), bound_.begin());
   }
 
   // False with an exception set.
@@ -90,7 +90,7 @@ class Binder {
   }
 
   bool finish() const {
-    const std::size_t count = signature_.parameters.size();
+    const std::size_t count = signature_.positional_count();
     if (nargs_ > count) {
       const std::string_view verb = nargs_ == 1 ? "was" : "were";
       if (signature_.required < count) {

@@ -6,6 +6,7 @@
 
 #include <Python.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -18,6 +19,11 @@ struct Signature {
   std::string_view qualified_name;  // e.g. "Searcher.find_function()"
   std::span<const std::string_view> parameters;
   std::size_t required = 0;  // the leading parameters without a default
+  // The leading parameters that may be given by position; the others are
+  // keyword-only. Every parameter when left at its default.
+  std::size_t positional = SIZE_MAX;
+
+  std::size_t positional_count() const { return std::min(positional, parameters.size()); }
 };
 
 // Binds a fast call with keywords: `args` holds `nargs` positional values

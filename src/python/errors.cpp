@@ -11,9 +11,10 @@ namespace tov::python {
 namespace {
 
 // Created once and never released: the module and every raise share it.
-PyObject* exception_type(PyObject*& slot, const char* qualified_name) {
+PyObject* exception_type(PyObject*& slot, const char* qualified_name, const char* doc = nullptr,
+                         PyObject* base = PyExc_Exception) {
   if (slot == nullptr) {
-    slot = PyErr_NewExceptionWithDoc(qualified_name, nullptr, PyExc_Exception, nullptr);
+    slot = PyErr_NewExceptionWithDoc(qualified_name, doc, base, nullptr);
   }
   return slot;
 }
@@ -33,6 +34,14 @@ PyObject* complexity_error_type() {
 PyObject* runtime_error_type() {
   static PyObject* type = nullptr;
   return exception_type(type, "tov_sr.TovRuntimeError");
+}
+
+PyObject* time_limit_warning_type() {
+  static PyObject* type = nullptr;
+  return exception_type(type, "tov_sr.TovTimeLimitWarning",
+                        "The time limit ended a search before its last level; the result is "
+                        "that of the levels completed.",
+                        PyExc_UserWarning);
 }
 
 std::optional<MappedError> map_error(SearchError error) {

@@ -20,6 +20,9 @@ namespace tov::python {
 PyObject* dimension_error_type();
 PyObject* complexity_error_type();
 PyObject* runtime_error_type();
+// The warning a search issues when its time limit cut it short (a
+// UserWarning).
+PyObject* time_limit_warning_type();
 
 // A Python exception ready to be raised: its type (borrowed) and message.
 struct MappedError {

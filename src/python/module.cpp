@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "python/errors.hpp"
+#include "python/level_report.hpp"
 #include "python/py_ref.hpp"
 #include "python/search_result_type.hpp"
 #include "python/searcher_type.hpp"
@@ -71,7 +72,9 @@ PyObject* initialise() {
       !add_entry(module.get(), "SearchResult", search_result_type()) ||
       !add_entry(module.get(), "TovDimensionError", dimension_error_type()) ||
       !add_entry(module.get(), "TovComplexityError", complexity_error_type()) ||
-      !add_entry(module.get(), "TovRuntimeError", runtime_error_type())) {
+      !add_entry(module.get(), "TovRuntimeError", runtime_error_type()) ||
+      !add_entry(module.get(), "TovTimeLimitWarning", time_limit_warning_type()) ||
+      !add_entry(module.get(), "LevelReport", level_report_type())) {
     return nullptr;
   }
   module_object = PyRef::borrow(module.get()).release();

@@ -12,22 +12,27 @@
 #include "python/searcher_type.hpp"
 
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "config/search_config.hpp"
+#include "core/decimal.hpp"
 #include "engine/worker_pool.hpp"
 #include "python/binding.hpp"
 #include "python/conversion.hpp"
 #include "python/errors.hpp"
+#include "python/level_report.hpp"
 #include "python/py_ref.hpp"
 #include "python/search_result_type.hpp"
+#include "python/settings.hpp"
 #include "python/value_object.hpp"
 #include "searcher/searcher.hpp"
 
@@ -41,64 +46,14 @@ const SearchConfig& config_of(PyObject* self) { return SearcherObject::of(self);
 
 // --- Settings -------------------------------------------------------------
 
-// One constructor parameter: its name, how a Python value sets its field
-// (false with an exception set) and the property that reads it back.
-struct Setting {
-  std::string_view name;
-  bool (*read)(std::string_view name, PyObject* value, SearchConfig& config);
-  PyObject* (*get)(PyObject* self, void* closure);
-};
-
-template <auto Field>
-bool read_unsigned(std::string_view name, PyObject* value, SearchConfig& config) {
-  const std::optional<std::uint64_t> converted = unsigned_argument(name, value);
-  if (converted) config.*Field = *converted;
-  return converted.has_value();
-}
-
-template <auto Field>
-bool read_float(std::string_view name, PyObject* value, SearchConfig& config) {
-  const std::optional<double> converted = float_argument(name, value);
-  if (converted) config.*Field = *converted;
-  return converted.has_value();
-}
-
-template <auto Field>
-PyObject* get_unsigned(PyObject* self, void*) {
-  return PyLong_FromUnsignedLongLong(config_of(self).*Field);
-}
-
-template <auto Field>
-PyObject* get_float(PyObject* self, void*) {
-  return PyFloat_FromDouble(config_of(self).*Field);
-}
-
-template <auto Field>
-constexpr Setting unsigned_setting(std::string_view name) {
-  return {name, read_unsigned<Field>, get_unsigned<Field>};
-}
-
-template <auto Field>
-constexpr Setting float_setting(std::string_view name) {
-  return {name, read_float<Field>, get_float<Field>};
-}
-
-// In parameter order; values are converted in this order too.
-constexpr std::array kSettings = {
-    unsigned_setting<&SearchConfig::max_complexity>("max_complexity"),
-    float_setting<&SearchConfig::complexity_penalty>("complexity_penalty"),
-    unsigned_setting<&SearchConfig::beam_width>("beam_width"),
-    float_setting<&SearchConfig::alpha>("alpha"),
-    float_setting<&SearchConfig::l1_ratio>("l1_ratio"),
-};
-
-constexpr auto kConstructorParameters = [] {
+const auto kConstructorParameters = [] {
   std::array<std::string_view, kSettings.size()> names{};
   for (std::size_t i = 0; i < kSettings.size(); ++i) names[i] = kSettings[i].name;
   return names;
 }();
 
-const Signature kConstructorSignature{"Searcher.__new__()", kConstructorParameters, 0};
+const Signature kConstructorSignature{"Searcher.__new__()", kConstructorParameters, 0,
+                                      kPositionalSettings};
 
 PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
@@ -115,32 +70,95 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   });
 }
 
-// The constructor rebuilds an equal searcher from its settings, by position.
+template <std::size_t index>
+PyObject* get_setting(PyObject* self, void*) {
+  return guarded([&] { return kSettings[index].get(config_of(self)); });
+}
+
+// The positional settings, and the keyword-only ones away from their
+// defaults, as (name, value) pairs in parameter order.
+std::optional<std::vector<std::pair<std::string_view, PyRef>>> shown_settings(PyObject* self) {
+  const SearchConfig& config = config_of(self);
+  std::vector<std::pair<std::string_view, PyRef>> shown;
+  for (std::size_t i = 0; i < kSettings.size(); ++i) {
+    if (i >= kPositionalSettings && kSettings[i].is_default(config)) continue;
+    PyRef value(kSettings[i].get(config));
+    if (!value) return std::nullopt;
+    shown.emplace_back(kSettings[i].name, std::move(value));
+  }
+  return shown;
+}
+
+PyObject* repr(PyObject* self) {
+  return guarded([&]() -> PyObject* {
+    const auto shown = shown_settings(self);
+    if (!shown) return nullptr;
+    std::string text = "Searcher(";
+    for (const auto& [name, value] : *shown) {
+      PyRef value_text(PyObject_Repr(value.get()));
+      if (!value_text) return nullptr;
+      Py_ssize_t size = 0;
+      const char* utf8 = PyUnicode_AsUTF8AndSize(value_text.get(), &size);
+      if (utf8 == nullptr) return nullptr;
+      if (text.back() != '(') text += ", ";
+      text.append(name).append("=").append(utf8, static_cast<std::size_t>(size));
+    }
+    text += ")";
+    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+  });
+}
+
+// The constructor rebuilds an equal searcher: the positional settings by
+// position, the keyword-only ones away from their defaults through
+// functools.partial (so a searcher with default keyword-only settings
+// pickles as before they existed).
 PyObject* reduce(PyObject* self, PyObject*) {
   return guarded([&]() -> PyObject* {
-    PyRef settings(PyTuple_New(static_cast<Py_ssize_t>(kSettings.size())));
-    if (!settings) return nullptr;
-    for (std::size_t i = 0; i < kSettings.size(); ++i) {
-      PyObject* value = kSettings[i].get(self, nullptr);
-      if (value == nullptr) return nullptr;
-      PyTuple_SET_ITEM(settings.get(), static_cast<Py_ssize_t>(i), value);
+    const auto shown = shown_settings(self);
+    if (!shown) return nullptr;
+    PyRef positional(PyTuple_New(static_cast<Py_ssize_t>(kPositionalSettings)));
+    PyRef keywords(PyDict_New());
+    if (!positional || !keywords) return nullptr;
+    for (std::size_t i = 0; i < shown->size(); ++i) {
+      const auto& [name, value] = (*shown)[i];
+      if (i < kPositionalSettings) {
+        PyTuple_SET_ITEM(positional.get(), static_cast<Py_ssize_t>(i),
+                         PyRef::borrow(value.get()).release());
+      } else if (PyDict_SetItemString(keywords.get(), std::string(name).c_str(), value.get()) < 0) {
+        return nullptr;
+      }
     }
-    return Py_BuildValue("(ON)", reinterpret_cast<PyObject*>(Py_TYPE(self)), settings.release());
+    PyRef constructor = PyRef::borrow(reinterpret_cast<PyObject*>(Py_TYPE(self)));
+    if (PyDict_GET_SIZE(keywords.get()) != 0) {
+      PyRef functools(PyImport_ImportModule("functools"));
+      if (!functools) return nullptr;
+      PyRef partial(PyObject_GetAttrString(functools.get(), "partial"));
+      if (!partial) return nullptr;
+      PyRef call_args(PyTuple_Pack(1, constructor.get()));
+      if (!call_args) return nullptr;
+      constructor = PyRef(PyObject_Call(partial.get(), call_args.get(), keywords.get()));
+      if (!constructor) return nullptr;
+    }
+    return PyTuple_Pack(2, constructor.get(), positional.get());
   });
 }
 
 // --- Search methods -------------------------------------------------------
 
-constexpr std::array<std::string_view, 4> kFunctionParameters = {"xs", "ys", "alpha", "l1_ratio"};
-constexpr std::array<std::string_view, 4> kMultivariateParameters = {"inputs", "ys", "alpha",
-                                                                     "l1_ratio"};
-constexpr std::array<std::string_view, 3> kConstantParameters = {"value", "alpha", "l1_ratio"};
+constexpr std::array<std::string_view, 6> kFunctionParameters = {"xs",       "ys",      "alpha",
+                                                                 "l1_ratio", "weights", "callback"};
+constexpr std::array<std::string_view, 6> kMultivariateParameters = {
+    "inputs", "ys", "alpha", "l1_ratio", "weights", "callback"};
+constexpr std::array<std::string_view, 4> kConstantParameters = {"value", "alpha", "l1_ratio",
+                                                                 "callback"};
 
-const Signature kFindFunction{"Searcher.find_function()", kFunctionParameters, 2};
-const Signature kFindMultivariate{"Searcher.find_multivariate()", kMultivariateParameters, 2};
-const Signature kFit{"Searcher.fit()", kMultivariateParameters, 2};
-const Signature kFindCandidates{"Searcher.find_candidates()", kMultivariateParameters, 2};
-const Signature kRecognizeConstant{"Searcher.recognize_constant()", kConstantParameters, 1};
+// The data methods take four parameters by position, then `weights` and
+// `callback` by keyword; recognize_constant three, then `callback`.
+const Signature kFindFunction{"Searcher.find_function()", kFunctionParameters, 2, 4};
+const Signature kFindMultivariate{"Searcher.find_multivariate()", kMultivariateParameters, 2, 4};
+const Signature kFit{"Searcher.fit()", kMultivariateParameters, 2, 4};
+const Signature kFindCandidates{"Searcher.find_candidates()", kMultivariateParameters, 2, 4};
+const Signature kRecognizeConstant{"Searcher.recognize_constant()", kConstantParameters, 1, 3};
 
 // A method's bound arguments, borrowed from the call.
 template <std::size_t N>
@@ -173,17 +191,69 @@ std::optional<SearchConfig> call_config(PyObject* self, PyObject* alpha, PyObjec
   return config;
 }
 
-// Polled by the search on this thread: runs the interpreter's signal
-// handlers, and asks the search to stop once one of them has raised.
-SearchControl interrupt_on_signal() {
-  SearchControl control;
-  control.interrupted = [] { return PyErr_Occurred() != nullptr || PyErr_CheckSignals() < 0; };
-  return control;
+// Per-sample weights: absent or None for none; else one finite,
+// non-negative weight per target, not all zero.
+std::optional<std::vector<double>> read_weights(PyObject* value, std::size_t targets) {
+  if (value == nullptr || value == Py_None) return std::vector<double>{};
+  std::optional<std::vector<double>> weights = convert_to_vec(value);
+  if (!weights) return std::nullopt;
+  const auto fail = [](const std::string& message) {
+    raise_message(PyExc_ValueError, message);
+    return std::optional<std::vector<double>>{};
+  };
+  if (weights->size() != targets) {
+    return fail("weights must have one entry per target: " + decimal(weights->size()) +
+                " weights for " + decimal(targets) + " targets");
+  }
+  bool any_positive = false;
+  for (std::size_t i = 0; i < weights->size(); ++i) {
+    const double w = (*weights)[i];
+    if (!std::isfinite(w) || w < 0.0) {
+      PyRef text(PyObject_Repr(PyRef(PyFloat_FromDouble(w)).get()));
+      const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
+      if (utf8 == nullptr) return std::nullopt;
+      return fail("weights must be finite and non-negative: weights[" + decimal(i) + "] is " +
+                  utf8);
+    }
+    any_positive = any_positive || w > 0.0;
+  }
+  if (!any_positive) return fail("weights must not all be zero");
+  return weights;
 }
 
-tov::Searcher native_searcher(SearchConfig config) {
-  return tov::Searcher(std::move(config), interrupt_on_signal());
+// The per-level callback: absent or None for none, else a callable.
+std::optional<PyObject*> read_callback(PyObject* value) {
+  if (value == nullptr || value == Py_None) return nullptr;
+  if (!PyCallable_Check(value)) {
+    raise_message(PyExc_TypeError,
+                  std::string("callback must be callable or None, not ") + Py_TYPE(value)->tp_name);
+    return std::nullopt;
+  }
+  return value;
 }
+
+// How a search reaches back into the interpreter, on this thread: signals
+// (Ctrl-C) and the caller's level callback. An exception raised by either
+// stays pending and ends the search.
+struct Call {
+  SearchEnding ending;
+  SearchControl control;
+
+  explicit Call(PyObject* callback) {
+    control.interrupted = [] { return PyErr_Occurred() != nullptr || PyErr_CheckSignals() < 0; };
+    control.ending = &ending;
+    if (callback == nullptr) return;
+    control.on_level = [callback](const LevelReport& report) {
+      PyRef record(make_level_report(report));
+      if (!record) return true;
+      PyRef answer(PyObject_CallOneArg(callback, record.get()));
+      if (!answer) return true;
+      return PyObject_IsTrue(answer.get()) != 0;
+    };
+  }
+  Call(const Call&) = delete;
+  Call& operator=(const Call&) = delete;
+};
 
 PyObject* wrap_all(std::vector<tov::SearchResult>& results) {
   PyRef list(PyList_New(static_cast<Py_ssize_t>(results.size())));
@@ -196,13 +266,29 @@ PyObject* wrap_all(std::vector<tov::SearchResult>& results) {
   return list.release();
 }
 
+// Warns that the time limit ended the search after `last_level`; false with
+// an exception set when the warning is turned into an error.
+bool warn_time_limit(const SearchConfig& config, std::uint64_t last_level) {
+  PyRef limit(PyFloat_FromDouble(config.time_limit.value_or(0.0)));
+  PyRef limit_text(limit ? PyObject_Repr(limit.get()) : nullptr);
+  const char* seconds = limit_text ? PyUnicode_AsUTF8(limit_text.get()) : nullptr;
+  if (seconds == nullptr) return false;
+  const std::string message = "time_limit of " + std::string(seconds) + " s reached during level " +
+                              decimal(last_level + 1) + "; returning the result of levels 1 to " +
+                              decimal(last_level) +
+                              " (as with max_complexity=" + decimal(last_level) + ")";
+  return PyErr_WarnEx(time_limit_warning_type(), message.c_str(), 1) == 0;
+}
+
 // A finished search: its result as Python objects, or its error raised. A
-// search that a signal handler interrupted ends with that handler's
+// search that a signal handler or the callback interrupted ends with that
 // exception, whatever the search itself returned.
 template <class Value>
-PyObject* finish(Outcome<Value> outcome) {
+PyObject* finish(Outcome<Value> outcome, const Call& call, const SearchConfig& config) {
   if (!outcome.ok()) return raise_search_error(std::move(outcome.error()));
   if (PyErr_Occurred() != nullptr) return nullptr;
+  if (call.ending.time_limit_reached && !warn_time_limit(config, call.ending.last_level))
+    return nullptr;
   if constexpr (std::is_same_v<Value, tov::SearchResult>) {
     return wrap_search_result(std::move(outcome.value()));
   } else {
@@ -221,7 +307,13 @@ PyObject* find_function(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     if (!xs) return nullptr;
     const std::optional<std::vector<double>> ys = convert_to_vec(bound[1]);
     if (!ys) return nullptr;
-    return finish(native_searcher(std::move(*config)).find_function(*xs, *ys));
+    const std::optional<std::vector<double>> weights = read_weights(bound[4], ys->size());
+    if (!weights) return nullptr;
+    const std::optional<PyObject*> callback = read_callback(bound[5]);
+    if (!callback) return nullptr;
+    const Call call(*callback);
+    const tov::Searcher searcher(*config, call.control);
+    return finish(searcher.find_function(*xs, *ys, *weights), call, *config);
   });
 }
 
@@ -237,11 +329,16 @@ PyObject* search_rows(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     if (!inputs) return nullptr;
     const std::optional<std::vector<double>> ys = convert_to_vec(bound[1]);
     if (!ys) return nullptr;
-    const tov::Searcher searcher = native_searcher(std::move(*config));
+    const std::optional<std::vector<double>> weights = read_weights(bound[4], ys->size());
+    if (!weights) return nullptr;
+    const std::optional<PyObject*> callback = read_callback(bound[5]);
+    if (!callback) return nullptr;
+    const Call call(*callback);
+    const tov::Searcher searcher(*config, call.control);
     if constexpr (candidates) {
-      return finish(searcher.find_candidates(*inputs, *ys));
+      return finish(searcher.find_candidates(*inputs, *ys, *weights), call, *config);
     } else {
-      return finish(searcher.find_multivariate(*inputs, *ys));
+      return finish(searcher.find_multivariate(*inputs, *ys, *weights), call, *config);
     }
   });
 }
@@ -255,7 +352,11 @@ PyObject* recognize_constant(PyObject* self, PyObject* const* args, Py_ssize_t n
     if (!value) return nullptr;
     std::optional<SearchConfig> config = call_config(self, bound[1], bound[2]);
     if (!config) return nullptr;
-    return finish(native_searcher(std::move(*config)).recognize_constant(*value));
+    const std::optional<PyObject*> callback = read_callback(bound[3]);
+    if (!callback) return nullptr;
+    const Call call(*callback);
+    const tov::Searcher searcher(*config, call.control);
+    return finish(searcher.recognize_constant(*value), call, *config);
   });
 }
 
@@ -263,15 +364,20 @@ PyObject* recognize_constant(PyObject* self, PyObject* const* args, Py_ssize_t n
 
 // One read-only property per setting, without documentation, in the order
 // the class lists them.
-constexpr std::array<std::string_view, kSettings.size()> kPropertyOrder = {
-    "max_complexity", "beam_width", "complexity_penalty", "alpha", "l1_ratio"};
+template <std::size_t... I>
+constexpr std::array<PyGetSetDef, kSettings.size() + 1> make_getters(std::index_sequence<I...>) {
+  return {PyGetSetDef{nullptr, get_setting<I>, nullptr, nullptr, nullptr}...,
+          PyGetSetDef{nullptr, nullptr, nullptr, nullptr, nullptr}};
+}
 
 auto getters = [] {
+  auto by_setting = make_getters(std::make_index_sequence<kSettings.size()>());
   std::array<PyGetSetDef, kSettings.size() + 1> table{};
   for (std::size_t i = 0; i < kPropertyOrder.size(); ++i) {
-    for (const Setting& setting : kSettings) {
-      if (setting.name == kPropertyOrder[i])
-        table[i] = {setting.name.data(), setting.get, nullptr, nullptr, nullptr};
+    for (std::size_t j = 0; j < kSettings.size(); ++j) {
+      if (kSettings[j].name != kPropertyOrder[i]) continue;
+      table[i] = by_setting[j];
+      table[i].name = kSettings[j].name.data();
     }
   }
   return table;
@@ -307,6 +413,7 @@ PyType_Slot slots[] = {
                        "alpha=0.0, l1_ratio=0.5)\n--\n\n"
                        "The core TOV-SR search engine exposed to Python.")},
     {Py_tp_new, reinterpret_cast<void*>(construct)},
+    {Py_tp_repr, reinterpret_cast<void*>(repr)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_value_object<SearchConfig>)},
     {Py_tp_getset, getters.data()},
     {Py_tp_methods, methods},

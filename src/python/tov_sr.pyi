@@ -1,7 +1,9 @@
 """The main Python module entry point."""
 
-from collections.abc import Sequence
-from typing import Any, Protocol, SupportsFloat, SupportsIndex, Union, final
+from collections.abc import Callable, Iterable, Sequence
+from typing import Any, Final, Protocol, SupportsFloat, SupportsIndex, Union, final
+
+from _typeshed import structseq
 
 __all__ = [
     "Searcher",
@@ -9,6 +11,8 @@ __all__ = [
     "TovDimensionError",
     "TovComplexityError",
     "TovRuntimeError",
+    "TovTimeLimitWarning",
+    "LevelReport",
 ]
 
 class _ArrayLike(Protocol):
@@ -60,6 +64,34 @@ class SearchResult:
         """Alias for eval_batch (Scikit-Learn style)."""
 
 @final
+class LevelReport(structseq[Any], tuple[int, int, int, float, float | None, str | None]):
+    """What a search reports to its callback after each completed level."""
+
+    __match_args__: Final = (
+        "level",
+        "candidates",
+        "retained",
+        "seconds",
+        "best_error",
+        "best_formula",
+    )
+    @property
+    def level(self) -> int: ...
+    @property
+    def candidates(self) -> int: ...
+    @property
+    def retained(self) -> int: ...
+    @property
+    def seconds(self) -> float: ...
+    @property
+    def best_error(self) -> float | None: ...
+    @property
+    def best_formula(self) -> str | None: ...
+
+# Called after each completed level; a truthy return value stops the search.
+_Callback = Callable[[LevelReport], object]
+
+@final
 class Searcher:
     """The core TOV-SR search engine exposed to Python."""
 
@@ -70,6 +102,13 @@ class Searcher:
         beam_width: SupportsIndex = 1000,
         alpha: _Float = 0.0,
         l1_ratio: _Float = 0.5,
+        *,
+        operators: Iterable[str] | None = None,
+        time_limit: _Float | None = None,
+        verbose: bool = True,
+        max_search_rows: SupportsIndex | None = None,
+        linear_scaling: bool = False,
+        target_error: _Float | None = None,
     ) -> Searcher: ...
     @property
     def max_complexity(self) -> int: ...
@@ -81,12 +120,27 @@ class Searcher:
     def alpha(self) -> float: ...
     @property
     def l1_ratio(self) -> float: ...
+    @property
+    def operators(self) -> tuple[str, ...]: ...
+    @property
+    def time_limit(self) -> float | None: ...
+    @property
+    def verbose(self) -> bool: ...
+    @property
+    def max_search_rows(self) -> int | None: ...
+    @property
+    def linear_scaling(self) -> bool: ...
+    @property
+    def target_error(self) -> float | None: ...
     def find_function(
         self,
         xs: _Vector,
         ys: _Vector,
         alpha: _Float | None = None,
         l1_ratio: _Float | None = None,
+        *,
+        weights: _Vector | None = None,
+        callback: _Callback | None = None,
     ) -> SearchResult:
         """Finds a univariate function f(x) ≈ y.
         Supports both Python lists and NumPy arrays."""
@@ -97,6 +151,9 @@ class Searcher:
         ys: _Vector,
         alpha: _Float | None = None,
         l1_ratio: _Float | None = None,
+        *,
+        weights: _Vector | None = None,
+        callback: _Callback | None = None,
     ) -> SearchResult:
         """Finds a multivariate function f(x0, x1, ...) ≈ y.
         Inputs should be a 2D array-like structure."""
@@ -107,6 +164,9 @@ class Searcher:
         ys: _Vector,
         alpha: _Float | None = None,
         l1_ratio: _Float | None = None,
+        *,
+        weights: _Vector | None = None,
+        callback: _Callback | None = None,
     ) -> SearchResult:
         """Alias for find_multivariate (Scikit-Learn style)."""
 
@@ -116,6 +176,9 @@ class Searcher:
         ys: _Vector,
         alpha: _Float | None = None,
         l1_ratio: _Float | None = None,
+        *,
+        weights: _Vector | None = None,
+        callback: _Callback | None = None,
     ) -> list[SearchResult]:
         """Returns the Pareto-front of all candidate formulas found."""
 
@@ -124,9 +187,14 @@ class Searcher:
         value: _Float,
         alpha: _Float | None = None,
         l1_ratio: _Float | None = None,
+        *,
+        callback: _Callback | None = None,
     ) -> SearchResult:
         """Identifies a closed-form expression for a scalar constant."""
 
 class TovDimensionError(Exception): ...
 class TovComplexityError(Exception): ...
 class TovRuntimeError(Exception): ...
+
+class TovTimeLimitWarning(UserWarning):
+    """The time limit ended a search before its last level; the result is that of the levels completed."""

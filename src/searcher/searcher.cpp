@@ -1,53 +1,66 @@
+// The four requests as searches, and what each answers with.
 #include "searcher/searcher.hpp"
 
 #include <utility>
 
 namespace tov {
 
-namespace {
+Searcher::Searcher(SearchConfig config, SearchControl control)
+    : config_(std::move(config)), control_(std::move(control)) {}
+
+Searcher::Run Searcher::run(std::span<const std::vector<double>> rows, std::span<const double> ys,
+                            std::span<const double> weights, const SearchConfig& config) const {
+  SearchControl control = control_;
+  SearchEnding ending;
+  if (control.ending == nullptr) control.ending = &ending;
+  Outcome<std::vector<SearchResult>> outcome = run_bfs(rows, ys, weights, config, control);
+  const SearchEnding& end = *control.ending;
+  const std::uint64_t max_complexity =
+      end.time_limit_reached || end.stopped_by_callback ? end.last_level : config.max_complexity;
+  return {std::move(outcome), max_complexity};
+}
 
 // The single-result requests answer with the most complex, most accurate
 // formula. An empty success list (every front entry lost its finite error at
 // the final refinement) has no such formula.
-Outcome<SearchResult> first_of(Outcome<std::vector<SearchResult>> outcome,
-                               std::uint64_t max_complexity) {
-  if (!outcome) return std::move(outcome.error());
-  if (outcome.value().empty()) return SearchError{NoFormulaFound{max_complexity}};
-  return std::move(outcome.value().front());
+Outcome<SearchResult> Searcher::first(std::span<const std::vector<double>> rows,
+                                      std::span<const double> ys,
+                                      std::span<const double> weights) const {
+  Run r = run(rows, ys, weights, config_);
+  if (!r.outcome) return std::move(r.outcome.error());
+  if (r.outcome.value().empty()) return SearchError{NoFormulaFound{r.max_complexity}};
+  return std::move(r.outcome.value().front());
 }
 
-}  // namespace
-
-Searcher::Searcher(SearchConfig config, SearchControl control)
-    : config_(std::move(config)), control_(std::move(control)) {}
-
 Outcome<SearchResult> Searcher::find_function(std::span<const double> xs,
-                                              std::span<const double> ys) const {
+                                              std::span<const double> ys,
+                                              std::span<const double> weights) const {
   std::vector<std::vector<double>> rows;
   rows.reserve(xs.size());
   for (const double x : xs) rows.push_back({x});
-  return first_of(run_bfs(rows, ys, config_, control_), config_.max_complexity);
+  return first(rows, ys, weights);
 }
 
 Outcome<SearchResult> Searcher::find_multivariate(std::span<const std::vector<double>> inputs,
-                                                  std::span<const double> ys) const {
-  return first_of(run_bfs(inputs, ys, config_, control_), config_.max_complexity);
+                                                  std::span<const double> ys,
+                                                  std::span<const double> weights) const {
+  return first(inputs, ys, weights);
 }
 
 Outcome<std::vector<SearchResult>> Searcher::find_candidates(
-    std::span<const std::vector<double>> inputs, std::span<const double> ys) const {
+    std::span<const std::vector<double>> inputs, std::span<const double> ys,
+    std::span<const double> weights) const {
   SearchConfig exhaustive = config_;
   exhaustive.exhaustive = true;
-  auto outcome = run_bfs(inputs, ys, exhaustive, control_);
-  if (outcome && outcome.value().empty())
-    return SearchError{NoFormulaFound{config_.max_complexity}};
-  return outcome;
+  Run r = run(inputs, ys, weights, exhaustive);
+  if (r.outcome && r.outcome.value().empty()) return SearchError{NoFormulaFound{r.max_complexity}};
+  return std::move(r.outcome);
 }
 
 Outcome<SearchResult> Searcher::recognize_constant(double value) const {
   const std::vector<std::vector<double>> rows{{0.0}};
   const double targets[] = {value};
-  return first_of(run_bfs(rows, targets, config_, control_), config_.max_complexity);
+  return first(rows, targets, {});
 }
 
 }  // namespace tov

@@ -16,20 +16,35 @@ class Searcher {
  public:
   explicit Searcher(SearchConfig config, SearchControl control = {});
 
-  // One variable: each x becomes a one-value row.
-  Outcome<SearchResult> find_function(std::span<const double> xs, std::span<const double> ys) const;
+  // One variable: each x becomes a one-value row. `weights`, when not
+  // empty, weigh the samples (one per target).
+  Outcome<SearchResult> find_function(std::span<const double> xs, std::span<const double> ys,
+                                      std::span<const double> weights = {}) const;
   // Row i holds the values of variables 0, 1, ... for sample i.
   Outcome<SearchResult> find_multivariate(std::span<const std::vector<double>> inputs,
-                                          std::span<const double> ys) const;
+                                          std::span<const double> ys,
+                                          std::span<const double> weights = {}) const;
   // Every level is searched; the whole staircase, most complex first.
   Outcome<std::vector<SearchResult>> find_candidates(std::span<const std::vector<double>> inputs,
-                                                     std::span<const double> ys) const;
+                                                     std::span<const double> ys,
+                                                     std::span<const double> weights = {}) const;
   // One sample at the origin with `value` as its target.
   Outcome<SearchResult> recognize_constant(double value) const;
 
   const SearchConfig& config() const { return config_; }
 
  private:
+  // The search's staircase and the max_complexity it answers for: the last
+  // completed level when a time limit or the level callback cut it short.
+  struct Run {
+    Outcome<std::vector<SearchResult>> outcome;
+    std::uint64_t max_complexity;
+  };
+  Run run(std::span<const std::vector<double>> rows, std::span<const double> ys,
+          std::span<const double> weights, const SearchConfig& config) const;
+  Outcome<SearchResult> first(std::span<const std::vector<double>> rows, std::span<const double> ys,
+                              std::span<const double> weights) const;
+
   SearchConfig config_;
   SearchControl control_;
 };

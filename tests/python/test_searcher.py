@@ -7,6 +7,14 @@ import tov_sr
 
 Searcher = tov_sr.Searcher
 SETTINGS = ["max_complexity", "beam_width", "complexity_penalty", "alpha", "l1_ratio"]
+KEYWORD_SETTINGS = [
+    "operators",
+    "time_limit",
+    "verbose",
+    "max_search_rows",
+    "linear_scaling",
+    "target_error",
+]
 XS = [1.0, 2.0, 3.0, 4.0]
 YS = [3.5, 5.0, 7.5, 11.0]
 
@@ -69,15 +77,16 @@ def test_docstrings_and_signatures(member, signature, doc):
 
 def test_class_members():
     members = {name: value for name, value in vars(Searcher).items() if not name.startswith("__")}
-    assert [n for n, v in members.items() if isinstance(v, type(Searcher.alpha))] == SETTINGS
-    assert [n for n in members if n not in SETTINGS] == [
+    properties = [n for n, v in members.items() if isinstance(v, type(Searcher.alpha))]
+    assert properties == SETTINGS + KEYWORD_SETTINGS
+    assert [n for n in members if n not in properties] == [
         "find_function",
         "find_multivariate",
         "fit",
         "find_candidates",
         "recognize_constant",
     ]
-    assert all(Searcher.__dict__[name].__doc__ is None for name in SETTINGS)
+    assert all(Searcher.__dict__[name].__doc__ is None for name in properties)
 
 
 @pytest.mark.parametrize("name", SETTINGS + ["extra"])

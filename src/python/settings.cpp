@@ -1,0 +1,263 @@
+// Converters and getters of the Searcher settings.
+#include "python/settings.hpp"
+
+#include <cmath>
+#include <optional>
+#include <string>
+
+#include "ops/registry.hpp"
+#include "python/binding.hpp"
+#include "python/errors.hpp"
+#include "python/py_ref.hpp"
+
+namespace tov::python {
+
+namespace {
+
+std::uint64_t all_builtins_mask() {
+  std::uint64_t mask = 0;
+  for (const BuiltinInfo& info : kBuiltins) mask |= std::uint64_t{1} << info.id;
+  return mask;
+}
+
+std::string repr_of(PyObject* value) {
+  PyRef text(PyObject_Repr(value));
+  Py_ssize_t size = 0;
+  const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), &size) : nullptr;
+  if (utf8 == nullptr) {
+    PyErr_Clear();
+    return "?";
+  }
+  return std::string(utf8, static_cast<std::size_t>(size));
+}
+
+std::string type_name(PyObject* value) { return Py_TYPE(value)->tp_name; }
+
+bool fail(PyObject* type, const std::string& message) {
+  raise_message(type, message);
+  return false;
+}
+
+template <auto Field>
+bool read_unsigned(std::string_view name, PyObject* value, SearchConfig& config) {
+  const std::optional<std::uint64_t> converted = unsigned_argument(name, value);
+  if (converted) config.*Field = *converted;
+  return converted.has_value();
+}
+
+template <auto Field>
+bool read_float(std::string_view name, PyObject* value, SearchConfig& config) {
+  const std::optional<double> converted = float_argument(name, value);
+  if (converted) config.*Field = *converted;
+  return converted.has_value();
+}
+
+template <auto Field>
+bool read_flag(std::string_view, PyObject* value, SearchConfig& config) {
+  const int truth = PyObject_IsTrue(value);
+  if (truth < 0) return false;
+  config.*Field = truth != 0;
+  return true;
+}
+
+// None, or a float accepted by `valid`; anything else fails with
+// "<name> must be <what> or None, not <repr>".
+template <auto Field, bool (*valid)(double)>
+bool read_optional_float(std::string_view name, PyObject* value, SearchConfig& config,
+                         std::string_view what) {
+  if (value == Py_None) {
+    config.*Field = std::nullopt;
+    return true;
+  }
+  const std::optional<double> converted = float_argument(name, value);
+  if (!converted) return false;
+  if (!valid(*converted)) {
+    return fail(PyExc_ValueError, std::string(name) + " must be " + std::string(what) +
+                                      " or None, not " + repr_of(value));
+  }
+  config.*Field = *converted;
+  return true;
+}
+
+bool positive_finite(double x) { return std::isfinite(x) && x > 0.0; }
+bool non_negative_finite(double x) { return std::isfinite(x) && x >= 0.0; }
+
+bool read_time_limit(std::string_view name, PyObject* value, SearchConfig& config) {
+  return read_optional_float<&SearchConfig::time_limit, positive_finite>(
+      name, value, config, "a positive, finite number of seconds");
+}
+
+bool read_target_error(std::string_view name, PyObject* value, SearchConfig& config) {
+  return read_optional_float<&SearchConfig::target_error, non_negative_finite>(
+      name, value, config, "a finite, non-negative number");
+}
+
+bool read_max_search_rows(std::string_view name, PyObject* value, SearchConfig& config) {
+  if (value == Py_None) {
+    config.max_search_rows = std::nullopt;
+    return true;
+  }
+  const std::optional<std::uint64_t> converted = unsigned_argument(name, value);
+  if (!converted) return false;
+  if (*converted == 0) {
+    return fail(PyExc_ValueError,
+                std::string(name) + " must be a positive integer or None, not " + repr_of(value));
+  }
+  config.max_search_rows = *converted;
+  return true;
+}
+
+// None (every builtin) or an iterable of distinct operator names.
+bool read_operators(std::string_view name, PyObject* value, SearchConfig& config) {
+  if (value == Py_None) {
+    config.operator_mask = ~std::uint64_t{0};
+    return true;
+  }
+  const std::string valid = " Valid names: " + operator_names() + ".";
+  if (PyUnicode_Check(value)) {
+    return fail(PyExc_ValueError, std::string(name) +
+                                      " must be an iterable of operator names, not the string " +
+                                      repr_of(value) + "." + valid);
+  }
+  PyRef iterator(PyObject_GetIter(value));
+  if (!iterator) {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
+    PyErr_Clear();
+    return fail(PyExc_TypeError, std::string(name) +
+                                     " must be None or an iterable of operator names, not " +
+                                     type_name(value));
+  }
+  std::uint64_t mask = 0;
+  while (PyRef item{PyIter_Next(iterator.get())}) {
+    if (!PyUnicode_Check(item.get())) {
+      return fail(PyExc_ValueError, "Operator names must be strings, not " + repr_of(item.get()) +
+                                        " (" + type_name(item.get()) + ") in " + std::string(name) +
+                                        "." + valid);
+    }
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(item.get(), &size);
+    if (utf8 == nullptr) return false;
+    const std::string_view text(utf8, static_cast<std::size_t>(size));
+    const BuiltinInfo* found = nullptr;
+    for (const BuiltinInfo& info : kBuiltins)
+      if (info.name == text) found = &info;
+    if (found == nullptr) {
+      return fail(PyExc_ValueError, "Unknown operator " + repr_of(item.get()) + " in " +
+                                        std::string(name) + "." + valid);
+    }
+    const std::uint64_t bit = std::uint64_t{1} << found->id;
+    if (mask & bit) {
+      return fail(PyExc_ValueError, "Operator " + repr_of(item.get()) + " is given twice in " +
+                                        std::string(name) + "." + valid);
+    }
+    mask |= bit;
+  }
+  if (PyErr_Occurred() != nullptr) return false;
+  config.operator_mask = mask;
+  return true;
+}
+
+template <auto Field>
+PyObject* get_unsigned(const SearchConfig& config) {
+  return PyLong_FromUnsignedLongLong(config.*Field);
+}
+
+template <auto Field>
+PyObject* get_float(const SearchConfig& config) {
+  return PyFloat_FromDouble(config.*Field);
+}
+
+template <auto Field>
+PyObject* get_flag(const SearchConfig& config) {
+  return PyBool_FromLong(config.*Field ? 1 : 0);
+}
+
+template <auto Field>
+PyObject* get_optional_float(const SearchConfig& config) {
+  const auto& value = config.*Field;
+  return value ? PyFloat_FromDouble(*value) : PyRef::borrow(Py_None).release();
+}
+
+PyObject* get_max_search_rows(const SearchConfig& config) {
+  return config.max_search_rows ? PyLong_FromUnsignedLongLong(*config.max_search_rows)
+                                : PyRef::borrow(Py_None).release();
+}
+
+PyObject* get_operators(const SearchConfig& config) {
+  std::size_t count = 0;
+  for (const BuiltinInfo& info : kBuiltins) count += (config.operator_mask >> info.id) & 1;
+  PyRef names(PyTuple_New(static_cast<Py_ssize_t>(count)));
+  if (!names) return nullptr;
+  Py_ssize_t i = 0;
+  for (const BuiltinInfo& info : kBuiltins) {
+    if (!((config.operator_mask >> info.id) & 1)) continue;
+    PyObject* name =
+        PyUnicode_FromStringAndSize(info.name.data(), static_cast<Py_ssize_t>(info.name.size()));
+    if (name == nullptr) return nullptr;
+    PyTuple_SET_ITEM(names.get(), i++, name);
+  }
+  return names.release();
+}
+
+bool always_shown(const SearchConfig&) { return false; }
+
+template <auto Field, auto Default>
+bool is(const SearchConfig& config) {
+  return config.*Field == Default;
+}
+
+bool all_operators(const SearchConfig& config) {
+  return (config.operator_mask & all_builtins_mask()) == all_builtins_mask();
+}
+
+template <auto Field>
+bool unset(const SearchConfig& config) {
+  return !(config.*Field).has_value();
+}
+
+template <auto Field>
+constexpr Setting unsigned_setting(std::string_view name) {
+  return {name, read_unsigned<Field>, get_unsigned<Field>, always_shown};
+}
+
+template <auto Field>
+constexpr Setting float_setting(std::string_view name) {
+  return {name, read_float<Field>, get_float<Field>, always_shown};
+}
+
+}  // namespace
+
+std::string operator_names() {
+  std::string names;
+  for (const BuiltinInfo& info : kBuiltins) {
+    if (!names.empty()) names += ", ";
+    names += info.name;
+  }
+  return names;
+}
+
+const std::array<Setting, 11> kSettings = {
+    unsigned_setting<&SearchConfig::max_complexity>("max_complexity"),
+    float_setting<&SearchConfig::complexity_penalty>("complexity_penalty"),
+    unsigned_setting<&SearchConfig::beam_width>("beam_width"),
+    float_setting<&SearchConfig::alpha>("alpha"),
+    float_setting<&SearchConfig::l1_ratio>("l1_ratio"),
+    Setting{"operators", read_operators, get_operators, all_operators},
+    Setting{"time_limit", read_time_limit, get_optional_float<&SearchConfig::time_limit>,
+            unset<&SearchConfig::time_limit>},
+    Setting{"verbose", read_flag<&SearchConfig::verbose>, get_flag<&SearchConfig::verbose>,
+            is<&SearchConfig::verbose, true>},
+    Setting{"max_search_rows", read_max_search_rows, get_max_search_rows,
+            unset<&SearchConfig::max_search_rows>},
+    Setting{"linear_scaling", read_flag<&SearchConfig::linear_scaling>,
+            get_flag<&SearchConfig::linear_scaling>, is<&SearchConfig::linear_scaling, false>},
+    Setting{"target_error", read_target_error, get_optional_float<&SearchConfig::target_error>,
+            unset<&SearchConfig::target_error>},
+};
+
+const std::array<std::string_view, 11> kPropertyOrder = {
+    "max_complexity",  "beam_width",     "complexity_penalty", "alpha",
+    "l1_ratio",        "operators",      "time_limit",         "verbose",
+    "max_search_rows", "linear_scaling", "target_error"};
+
+}  // namespace tov::python
