@@ -333,12 +333,14 @@ struct LogRoutine {
 };
 
 // Bit i of on_path is set when both arguments of lane i have magnitudes in
-// [2^-511, 2^511], where glibc neither scales them nor meets inf, NaN or 0.
+// [2^-450, 2^511]. There no product below overflows or is subnormal, so the
+// result is the one glibc computes whether or not it scales the arguments
+// (it does for tiny or huge ones), and inf, NaN and 0 are left out.
 __m256d TOV_AVX2 hypot_lanes(__m256d x, __m256d y, int& on_path) {
   const __m256d abs_x = _mm256_andnot_pd(broadcast(-0.0), x);
   const __m256d abs_y = _mm256_andnot_pd(broadcast(-0.0), y);
   on_path = _mm256_movemask_pd(
-      _mm256_and_pd(in_range(abs_x, 0x1p-511, 0x1p511), in_range(abs_y, 0x1p-511, 0x1p511)));
+      _mm256_and_pd(in_range(abs_x, 0x1p-450, 0x1p511), in_range(abs_y, 0x1p-450, 0x1p511)));
   const __m256d ax = _mm256_max_pd(abs_x, abs_y);
   const __m256d ay = _mm256_min_pd(abs_x, abs_y);
   const __m256d two = broadcast(2.0);
@@ -622,7 +624,7 @@ Pairs hypot_check_args() {
   Pairs args;
   std::vector<double> specials;
   add_specials(specials);
-  for (const double t : {0x1p-511, 0x1p511}) add_neighbours(specials, t, 2);
+  for (const double t : {0x1p-511, 0x1p-450, 0x1p511}) add_neighbours(specials, t, 2);
   for (const double a : specials) {
     for (const double b : specials) args.add(a, b);
   }
@@ -642,6 +644,10 @@ Pairs hypot_check_args() {
   Sequence random;
   for (int i = 0; i < 1024; ++i) {
     args.add(random.with_exponent(0x1f0, 0x610), random.with_exponent(0x1f0, 0x610));
+  }
+  // Both arguments tiny, where glibc scales them.
+  for (int i = 0; i < 256; ++i) {
+    args.add(random.with_exponent(0x1f0, 0x240), random.with_exponent(0x1f0, 0x240));
   }
   for (int i = 0; i < 1024; ++i) {
     const double a = random.with_exponent(0x3c0, 0x440);
