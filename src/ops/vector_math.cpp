@@ -231,6 +231,19 @@ __m256d TOV_AVX2 in_range(__m256d x, double low, double high) {
                        _mm256_cmp_pd(x, broadcast(high), _CMP_LE_OQ));
 }
 
+// first[i], second[i] = table[2 cell[i]], table[2 cell[i] + 1]. Four 16-byte
+// loads and two shuffles are faster than two gathers on many CPUs.
+void TOV_AVX2 load_pairs(const double* table, __m256i cell, __m256d& first, __m256d& second) {
+  const __m128d p0 = _mm_load_pd(table + 2 * _mm256_extract_epi64(cell, 0));
+  const __m128d p1 = _mm_load_pd(table + 2 * _mm256_extract_epi64(cell, 1));
+  const __m128d p2 = _mm_load_pd(table + 2 * _mm256_extract_epi64(cell, 2));
+  const __m128d p3 = _mm_load_pd(table + 2 * _mm256_extract_epi64(cell, 3));
+  const __m256d even = _mm256_set_m128d(p2, p0);
+  const __m256d odd = _mm256_set_m128d(p3, p1);
+  first = _mm256_unpacklo_pd(even, odd);
+  second = _mm256_unpackhi_pd(even, odd);
+}
+
 struct ExpRoutine {
   static double scalar(double x) { return std::exp(x); }
 
@@ -246,12 +259,12 @@ struct ExpRoutine {
     kd = _mm256_sub_pd(kd, broadcast(kExpShift));
     const __m256d r = _mm256_fmadd_pd(kd, broadcast(kExpNegLn2LoN),
                                       _mm256_fmadd_pd(kd, broadcast(kExpNegLn2HiN), x));
-    const __m256i cell = _mm256_slli_epi64(_mm256_and_si256(ki, _mm256_set1_epi64x(127)), 1);
-    const __m256d tail = _mm256_castsi256_pd(
-        _mm256_i64gather_epi64(reinterpret_cast<const long long*>(kExpTable), cell, 8));
-    const __m256i head =
-        _mm256_i64gather_epi64(reinterpret_cast<const long long*>(kExpTable + 1), cell, 8);
-    const __m256d scale = _mm256_castsi256_pd(_mm256_add_epi64(head, _mm256_slli_epi64(ki, 45)));
+    const __m256i cell = _mm256_and_si256(ki, _mm256_set1_epi64x(127));
+    __m256d tail;
+    __m256d head;
+    load_pairs(reinterpret_cast<const double*>(kExpTable), cell, tail, head);
+    const __m256d scale =
+        _mm256_castsi256_pd(_mm256_add_epi64(_mm256_castpd_si256(head), _mm256_slli_epi64(ki, 45)));
     const __m256d r2 = _mm256_mul_pd(r, r);
     const __m256d low = _mm256_fmadd_pd(
         r2, _mm256_fmadd_pd(r, broadcast(kExpC3), broadcast(kExpC2)), _mm256_add_pd(tail, r));
@@ -298,8 +311,7 @@ struct LogRoutine {
         in_range(x, std::numeric_limits<double>::min(), std::numeric_limits<double>::max()));
     const __m256i ix = _mm256_castpd_si256(x);
     const __m256i tmp = _mm256_sub_epi64(ix, _mm256_set1_epi64x(kLogOff));
-    const __m256i cell =
-        _mm256_slli_epi64(_mm256_and_si256(_mm256_srli_epi64(tmp, 45), _mm256_set1_epi64x(127)), 1);
+    const __m256i cell = _mm256_and_si256(_mm256_srli_epi64(tmp, 45), _mm256_set1_epi64x(127));
     // k is the top 12 bits of tmp, signed; k + 2048 placed in the low bits of
     // 2^52 converts it exactly (AVX2 has no 64-bit arithmetic shift).
     const __m256i k_biased =
@@ -309,8 +321,9 @@ struct LogRoutine {
         broadcast(0x1p52 + 2048.0));
     const __m256d z = _mm256_castsi256_pd(_mm256_sub_epi64(
         ix, _mm256_and_si256(tmp, _mm256_set1_epi64x(static_cast<long long>(0xfffULL << 52)))));
-    const __m256d inv_c = _mm256_i64gather_pd(kLogTable, cell, 8);
-    const __m256d log_c = _mm256_i64gather_pd(kLogTable + 1, cell, 8);
+    __m256d inv_c;
+    __m256d log_c;
+    load_pairs(kLogTable, cell, inv_c, log_c);
 
     const __m256d r = _mm256_fmadd_pd(z, inv_c, broadcast(-1.0));
     const __m256d w = _mm256_fmadd_pd(kd, broadcast(kLogLn2Hi), log_c);
