@@ -1,5 +1,6 @@
-"""Companions to tov_sr: a scikit-learn estimator, the staircase as a pandas
-DataFrame, SymPy export, and a switch for the search's console output.
+"""Companions to tov_sr: a scikit-learn estimator, model selection on a
+staircase, the staircase as a pandas DataFrame, SymPy export, and a switch
+for the search's console output.
 
 Each needs only what it uses: `TovRegressor` needs scikit-learn,
 `staircase_frame` pandas, `to_sympy` SymPy; they are imported on first use,
@@ -7,8 +8,9 @@ so `import tov_sr_tools` itself needs nothing beyond tov_sr.
 """
 
 from tov_sr_tools._output import silence_search_output
+from tov_sr_tools.selection import select
 
-__all__ = ["TovRegressor", "silence_search_output", "staircase_frame", "to_sympy"]
+__all__ = ["TovRegressor", "select", "silence_search_output", "staircase_frame", "to_sympy"]
 
 _LAZY = {
     "TovRegressor": "tov_sr_tools.estimator",

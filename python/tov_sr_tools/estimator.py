@@ -1,13 +1,11 @@
 """TovRegressor: tov_sr's search as a scikit-learn regressor."""
 
-import contextlib
-
 import numpy as np
 import tov_sr
 from sklearn.base import BaseEstimator, RegressorMixin
-from sklearn.utils.validation import check_is_fitted, validate_data
+from sklearn.utils.validation import _check_sample_weight, check_is_fitted, validate_data
 
-from tov_sr_tools._output import silence_search_output
+from tov_sr_tools.selection import select
 
 
 class TovRegressor(RegressorMixin, BaseEstimator):
@@ -15,7 +13,8 @@ class TovRegressor(RegressorMixin, BaseEstimator):
 
     `fit` runs `tov_sr.Searcher.find_candidates`, which searches every level
     up to `max_complexity` and returns the accuracy-versus-size staircase,
-    then keeps the staircase entry of lowest score
+    then picks one entry of it with `tov_sr_tools.select` and the rule
+    `selection`. The default rule, "penalty", keeps the entry of lowest
     error × (1 + complexity_penalty × complexity), the ranking the search
     itself uses; among equal scores the simplest wins. A larger
     `complexity_penalty` therefore favours shorter formulas.
@@ -25,10 +24,18 @@ class TovRegressor(RegressorMixin, BaseEstimator):
     max_complexity, complexity_penalty, beam_width, alpha, l1_ratio
         The settings of `tov_sr.Searcher`. The default size and beam are
         smaller than the Searcher's because every level is searched.
+    operators, time_limit, max_search_rows, linear_scaling
+        The Searcher's keyword-only settings of the same names: the
+        operators the search may use, a budget in seconds, the largest
+        number of rows the levels are searched on, and judging every
+        candidate after its best affine map.
+    selection : {"penalty", "score", "bic"}
+        How `fit` picks a formula from the staircase (see `select`).
+    score_tolerance : float
+        For the "score" rule: entries whose error is within this factor of
+        the lowest are eligible.
     verbose : bool
-        Let the search print its progress on standard output; by default it
-        is discarded (at the file-descriptor level, see
-        `silence_search_output`).
+        Let the search print its progress on standard output.
 
     Attributes
     ----------
@@ -49,6 +56,12 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         beam_width=200,
         alpha=0.0,
         l1_ratio=0.5,
+        operators=None,
+        time_limit=None,
+        max_search_rows=None,
+        linear_scaling=False,
+        selection="penalty",
+        score_tolerance=1.5,
         verbose=False,
     ):
         self.max_complexity = max_complexity
@@ -56,25 +69,40 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         self.beam_width = beam_width
         self.alpha = alpha
         self.l1_ratio = l1_ratio
+        self.operators = operators
+        self.time_limit = time_limit
+        self.max_search_rows = max_search_rows
+        self.linear_scaling = linear_scaling
+        self.selection = selection
+        self.score_tolerance = score_tolerance
         self.verbose = verbose
 
-    def fit(self, X, y):
+    def fit(self, X, y, sample_weight=None):
         X, y = validate_data(self, X, y, dtype=np.float64, y_numeric=True)
         y = np.ascontiguousarray(y, dtype=np.float64)
+        weights = None
+        if sample_weight is not None:
+            weights = np.ascontiguousarray(_check_sample_weight(sample_weight, X), np.float64)
         searcher = tov_sr.Searcher(
             max_complexity=self.max_complexity,
             complexity_penalty=self.complexity_penalty,
             beam_width=self.beam_width,
             alpha=self.alpha,
             l1_ratio=self.l1_ratio,
+            operators=self.operators,
+            time_limit=self.time_limit,
+            max_search_rows=self.max_search_rows,
+            linear_scaling=self.linear_scaling,
+            verbose=bool(self.verbose),
         )
-        output = contextlib.nullcontext() if self.verbose else silence_search_output()
-        with output:
-            candidates = searcher.find_candidates(X, y)
-        penalty = searcher.complexity_penalty
-        self.candidates_ = candidates
-        self.result_ = min(
-            reversed(candidates), key=lambda r: r.error * (1.0 + penalty * r.complexity)
+        self.candidates_ = searcher.find_candidates(X, y, weights=weights)
+        samples = len(y) if weights is None else int(np.count_nonzero(weights))
+        self.result_ = select(
+            self.candidates_,
+            self.selection,
+            complexity_penalty=searcher.complexity_penalty,
+            tolerance=self.score_tolerance,
+            n_samples=samples,
         )
         return self
 

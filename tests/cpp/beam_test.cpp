@@ -6,9 +6,11 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "engine/search_engine.hpp"
 #include "ops/registry.hpp"
 
 namespace tov {
@@ -138,6 +140,64 @@ TEST(BeamSelection, IndicesMatchAStableReferenceOnRandomInputs) {
       expected.insert(expected.end(), rest.begin(), rest.begin() + static_cast<long>(width - top));
     }
     EXPECT_EQ(picked, expected) << "round " << round;
+  }
+}
+
+TEST(BeamSelection, ShardsChooseWhatTheWholeLevelChooses) {
+  // Scores split into contiguous shards, selected in two rounds, against one
+  // selection over all of them; NaN scores and ties included. The front
+  // pick against feeding every value in order with a strict "<".
+  std::mt19937_64 rng(77);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (int round = 0; round < 300; ++round) {
+    const std::size_t n = rng() % 60;
+    const std::uint64_t width = rng() % 25;
+    std::vector<double> scores(n);
+    std::vector<std::string> keys(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      scores[i] = rng() % 9 == 0 ? nan : static_cast<double>(rng() % 7);
+      keys[i] = std::to_string(rng() % 4);
+    }
+    const KeyOf key_of = [&](std::uint64_t i) { return keys[i]; };
+    std::vector<std::uint64_t> bounds{0};
+    while (bounds.back() < n)
+      bounds.push_back(std::min<std::uint64_t>(n, bounds.back() + 1 + rng() % 15));
+
+    std::vector<std::vector<Ranked>> shards;
+    std::vector<Ranked> tops;
+    std::vector<ShardSummary> summaries;
+    for (std::size_t s = 0; s + 1 < bounds.size(); ++s) {
+      std::vector<Ranked> shard;
+      ShardSummary summary;
+      for (std::uint64_t i = bounds[s]; i < bounds[s + 1]; ++i) {
+        shard.push_back({i, scores[i]});
+        if (!summary.first) summary.first = FrontCandidate{i, scores[i], {}};
+        if (!std::isnan(scores[i]) && (!summary.lowest || scores[i] < summary.lowest->value))
+          summary.lowest = FrontCandidate{i, scores[i], {}};
+      }
+      const auto top = top_by_score(shard, width);
+      tops.insert(tops.end(), top.begin(), top.end());
+      shards.push_back(std::move(shard));
+      summaries.push_back(std::move(summary));
+    }
+    const BeamPlan plan = plan_beam(tops, n, width, key_of);
+    std::vector<RankedRest> rest;
+    for (const auto& shard : shards) {
+      const auto best = best_remaining(shard, plan, key_of);
+      rest.insert(rest.end(), best.begin(), best.end());
+    }
+    const auto whole = select_beam_indices(scores, width, [&](std::size_t i) { return keys[i]; });
+    EXPECT_EQ(finish_beam(plan, rest), std::vector<std::uint64_t>(whole.begin(), whole.end()))
+        << "round " << round;
+
+    std::optional<std::uint64_t> fed;
+    for (std::uint64_t i = 0; i < n; ++i)
+      if (!fed || scores[i] < scores[*fed]) fed = i;
+    const auto pick = front_pick(summaries);
+    ASSERT_EQ(pick.has_value(), fed.has_value());
+    if (fed) {
+      EXPECT_EQ(pick->index, *fed) << "round " << round;
+    }
   }
 }
 

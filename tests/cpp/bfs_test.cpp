@@ -370,6 +370,69 @@ TEST(Search, ResultsDoNotDependOnThreadCountOrEvaluator) {
   }
 }
 
+TEST(Search, SteeredSearchesDoNotDependOnThreadCountOrEvaluator) {
+  // Weights, affine scaling, a row subset and operator subsets: the fast
+  // paths and the thread count still change no bit.
+  WorkerPool one(1);
+  WorkerPool four(4);
+  std::mt19937_64 rng(99);
+  for (int round = 0; round < 6; ++round) {
+    const Problem p = random_problem(rng);
+    SearchConfig config = small_config(5, 40);
+    config.exhaustive = true;
+    config.linear_scaling = round % 2 == 0;
+    config.alpha = round % 3 == 0 ? 0.01 : 0.0;
+    if (round % 3 == 1) config.max_search_rows = 4;
+    if (round >= 3) config.operator_mask = rng() | (std::uint64_t{1} << op_id::kTimes);
+    std::vector<double> weights;
+    for (std::size_t i = 0; i < p.targets.size(); ++i)
+      weights.push_back(round % 2 ? 0.5 + static_cast<double>(rng() % 4) : 1.0);
+    SearchControl control;
+    const auto search = [&](WorkerPool& pool, bool reference) {
+      CapturedOutput out;
+      control.out = out.file();
+      control.pool = &pool;
+      control.reference_evaluator = reference;
+      return describe(run_bfs(p.rows, p.targets, weights, config, control));
+    };
+    const std::string single = search(one, false);
+    EXPECT_EQ(search(four, false), single) << "round " << round;
+    EXPECT_EQ(search(four, true), single) << "round " << round;
+  }
+}
+
+TEST(Search, StoppedSearchesAnswerForTheirLastLevel) {
+  // A level callback that stops at level 3, and a time limit already past,
+  // give the searches with max_complexity 3 and 1; the memory guard still
+  // refuses a level that would not fit.
+  const Problem p = one_variable([](double x) { return std::sin(x) * std::exp(x) + x; }, 30);
+  SearchConfig config = small_config(6, 60);
+  config.exhaustive = true;
+  SearchEnding ending;
+  SearchControl control;
+  control.ending = &ending;
+  control.on_level = [](const LevelReport& r) { return r.level == 3; };
+  SearchConfig three = config;
+  three.max_complexity = 3;
+  EXPECT_EQ(describe(quiet_search(p, config, control)), describe(quiet_search(p, three)));
+  EXPECT_EQ(ending.last_level, 3u);
+  EXPECT_TRUE(ending.stopped_by_callback && !ending.time_limit_reached);
+
+  control.on_level = nullptr;
+  config.time_limit = 1e-9;
+  SearchConfig seeds_only = small_config(1, 60);
+  seeds_only.exhaustive = true;
+  EXPECT_EQ(describe(quiet_search(p, config, control)), describe(quiet_search(p, seeds_only)));
+  EXPECT_TRUE(ending.time_limit_reached && ending.last_level == 1);
+
+  config.time_limit = 600.0;
+  config.operator_mask = std::uint64_t{1} << op_id::kPlus | std::uint64_t{1} << op_id::kSin;
+  control.memory_limit = 64 * 1024;
+  const auto refused = quiet_search(p, config, control);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_TRUE(std::holds_alternative<MemoryLimitExceeded>(refused.error()));
+}
+
 TEST(WorkerPoolTest, MapsInOrderAndPropagatesFailures) {
   WorkerPool pool(3);
   std::vector<std::size_t> out;

@@ -225,5 +225,82 @@ TEST(FastPaths, KnownOperandsGiveTheSameRefinement) {
   EXPECT_GT(compared, 200);
 }
 
+// Weighted and scaled objectives: the fast refiner against the plain one,
+// and unit weights against no weights.
+TEST(FastPaths, WeightedAndScaledRefinementMatchesThePlainRefiner) {
+  const auto registry = OperatorRegistry::with_builtins();
+  Random random(515);
+  FastRefiner refiner;
+  int refined_somewhere = 0;
+  for (int round = 0; round < 400; ++round) {
+    const auto vars = static_cast<std::uint8_t>(1 + random.below(2));
+    const Expression e = random.expression(registry, 1 + static_cast<int>(random.below(4)), vars);
+    if (e.param_count == 0) continue;
+    const std::size_t ns = 2 + random.below(60);
+    std::vector<std::vector<Complex>> samples(ns);
+    std::vector<double> targets(ns);
+    std::vector<double> weights(ns);
+    for (std::size_t i = 0; i < ns; ++i) {
+      for (std::size_t j = 0; j < vars; ++j) samples[i].push_back({random.uniform(-2, 2), 0.0});
+      targets[i] = random.uniform(-5.0, 5.0);
+      weights[i] = random.below(6) == 0 ? 0.0 : random.uniform(0.1, 3.0);
+    }
+    const bool scaled = round % 2 == 1;
+    const double alpha = random.below(3) == 0 ? random.uniform(0.0, 0.3) : 0.0;
+    const Objective objective = Objective::make(targets, weights, scaled, alpha, 0.5);
+    const std::size_t cap = 1 + random.below(15);
+
+    const Refined plain = refine_constants(e, samples, objective, registry.ops(), cap);
+    std::vector<double> params;
+    for (const Token& t : e.tokens)
+      if (t.kind == TokenKind::Param) params.push_back(t.value.re);
+    const std::vector<double> start = params;
+    const double error = refiner.refine(e.tokens, samples, objective, cap, params);
+    ASSERT_TRUE(same_bits(error, plain.error) || (std::isnan(error) && std::isnan(plain.error)))
+        << e.formula << " round " << round << ": " << error << " vs " << plain.error;
+    std::size_t k = 0;
+    for (const Token& t : plain.expression.tokens) {
+      if (t.kind == TokenKind::Param) {
+        ASSERT_TRUE(same_bits(params[k++], t.value.re)) << e.formula;
+      }
+    }
+    if (params != start) ++refined_somewhere;
+
+    // Weights of one are no weights, bit for bit.
+    const std::vector<double> ones(ns, 1.0);
+    const Objective unit = Objective::make(targets, ones, scaled, alpha, 0.5);
+    const Objective none = Objective::make(targets, {}, scaled, alpha, 0.5);
+    const Refined with_ones = refine_constants(e, samples, unit, registry.ops(), cap);
+    const Refined without = refine_constants(e, samples, none, registry.ops(), cap);
+    ASSERT_TRUE(same_bits(with_ones.error, without.error) ||
+                (std::isnan(with_ones.error) && std::isnan(without.error)))
+        << e.formula;
+    EXPECT_TRUE(same_bits(compute_raw_error(e, samples, unit, registry.ops()),
+                          compute_raw_error(e, samples, none, registry.ops())) ||
+                std::isnan(compute_raw_error(e, samples, none, registry.ops())));
+  }
+  EXPECT_GT(refined_somewhere, 80);
+}
+
+TEST(FastPaths, AffineMapIsExactOnAnAffineImage) {
+  // Targets 2.5 x + 0.75 are an exact affine image of x: the scaled objective
+  // of v_{0} is zero and the map is recovered.
+  std::vector<double> f, targets;
+  for (int i = 0; i < 17; ++i) {
+    f.push_back(0.25 * i - 1.0);
+    targets.push_back(2.5 * f.back() + 0.75);
+  }
+  const Objective objective = Objective::make(targets, {}, true, 0.0, 0.5);
+  Affine map;
+  const double error = data_term([&](std::size_t i) { return f[i]; }, f.size(), objective, &map);
+  EXPECT_EQ(error, 0.0);
+  EXPECT_EQ(map.a, 2.5);
+  EXPECT_EQ(map.b, 0.75);
+  // A constant prediction gets a = 0 and b = the mean.
+  const Affine flat = fit_affine([](std::size_t) { return 4.0; }, f.size(), objective);
+  EXPECT_EQ(flat.a, 0.0);
+  EXPECT_DOUBLE_EQ(flat.b, 0.75 + 2.5 * (0.25 * 8 - 1.0));
+}
+
 }  // namespace
 }  // namespace tov
