@@ -55,6 +55,11 @@ void write_line(std::FILE* out, const std::string& text) {
 LevelProgress::LevelProgress(std::FILE* out, std::size_t level, std::uint64_t count)
     : out_(out), level_(level), count_(count), start_(std::chrono::steady_clock::now()) {}
 
+void LevelProgress::begin(std::uint64_t count) {
+  count_ = count;
+  start_ = std::chrono::steady_clock::now();
+}
+
 void LevelProgress::step() {
   if (count_ == 0 || out_ == nullptr) return;
   const std::uint64_t taken = taken_.fetch_add(1, std::memory_order_relaxed) + 1;

@@ -21,9 +21,15 @@ std::string format_duration(std::chrono::nanoseconds duration);
 class LevelProgress {
  public:
   LevelProgress(std::FILE* out, std::size_t level, std::uint64_t count);
+  // A progress line whose count is set when evaluation begins.
+  LevelProgress(std::FILE* out, std::size_t level) : LevelProgress(out, level, 0) {}
 
+  // Evaluation of `count` candidates starts now.
+  void begin(std::uint64_t count);
   // Counts one candidate as taken; may print the progress line.
   void step();
+  // True once a progress line has been printed.
+  bool started() const { return last_percent_.load(std::memory_order_relaxed) > 0; }
 
  private:
   std::FILE* out_;

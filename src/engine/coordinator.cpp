@@ -72,9 +72,7 @@ void SearchCoordinator::begin_level(std::size_t level) {
   level_start_ = std::chrono::steady_clock::now();
 }
 
-LevelProgress SearchCoordinator::progress(std::uint64_t count) const {
-  return LevelProgress(out_, level_, count);
-}
+LevelProgress SearchCoordinator::progress_line() const { return LevelProgress(out_, level_); }
 
 void SearchCoordinator::end_evaluation(std::uint64_t count) const {
   if (count != 0) write_line(out_, "\n");

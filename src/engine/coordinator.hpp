@@ -51,9 +51,9 @@ class SearchCoordinator {
                                           std::uint64_t binary_operators, std::uint64_t workers);
 
   void begin_level(std::size_t level);
-  // The console's progress line for `count` candidates (printing nothing
-  // when output is off).
-  LevelProgress progress(std::uint64_t count) const;
+  // The console's progress line of the level (printing nothing when output
+  // is off).
+  LevelProgress progress_line() const;
   // Ends the progress line when candidates were shown.
   void end_evaluation(std::uint64_t count) const;
   // Round 1 of the beam plan, and the front feed.

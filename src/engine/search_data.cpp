@@ -60,4 +60,16 @@ Outcome<SearchData> prepare_data(std::span<const std::vector<double>> rows,
   return data;
 }
 
+Outcome<PreparedData> prepare_search_data(std::span<const std::vector<double>> rows,
+                                          std::span<const double> targets,
+                                          std::span<const double> weights,
+                                          const SearchConfig& config) {
+  Outcome<SearchData> data = prepare_data(rows, targets, weights);
+  if (!data) return std::move(data.error());
+  SearchData& all = data.value();
+  const bool subset = config.max_search_rows && *config.max_search_rows < all.samples.size();
+  SearchData searched = subset ? all.subset(*config.max_search_rows) : all;
+  return PreparedData{std::move(all), std::move(searched)};
+}
+
 }  // namespace tov

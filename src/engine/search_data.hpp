@@ -38,4 +38,16 @@ struct SearchData {
 Outcome<SearchData> prepare_data(std::span<const std::vector<double>> rows,
                                  std::span<const double> targets, std::span<const double> weights);
 
+// A search's data: every row, for the final selection, and the rows the
+// levels are searched on (a spread subset when config.max_search_rows is
+// below the row count, else every row).
+struct PreparedData {
+  SearchData all;
+  SearchData searched;
+};
+Outcome<PreparedData> prepare_search_data(std::span<const std::vector<double>> rows,
+                                          std::span<const double> targets,
+                                          std::span<const double> weights,
+                                          const SearchConfig& config);
+
 }  // namespace tov

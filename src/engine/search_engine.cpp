@@ -306,6 +306,7 @@ SearchEngine::Evaluated SearchEngine::evaluate_candidate(const CandidateRef& ref
 bool SearchEngine::generate(const Poll& poll) {
   const std::size_t level = levels_.size();
   levels_.emplace_back();
+  pending_ = true;
   candidates_.clear();
   shards_.clear();
   const auto metas = registry_->metas();
@@ -469,6 +470,7 @@ bool SearchEngine::retain(std::vector<Expression> retained, const Poll& poll) {
       entries, poll);
   if (!done) return false;
   levels_.back() = std::move(entries);
+  pending_ = false;
   candidates_ = {};
   shards_.clear();
   scratch_ = {};

@@ -86,8 +86,10 @@ class SearchEngine {
   const SearchData& data() const { return data_; }
   const Objective& objective() const { return objective_; }
   const std::shared_ptr<const OperatorRegistry>& registry() const { return registry_; }
-  // The last level whose retained expressions are installed (1 after seed).
+  // The last level generated (1 after seed).
   std::size_t level() const { return levels_.size() - 1; }
+  // The last level whose retained expressions are installed (1 after seed).
+  std::size_t retained_level() const { return level() - (pending_ ? 1 : 0); }
   // Sizes of the retained levels, slot 0 first.
   std::vector<std::uint64_t> level_sizes() const;
   std::uint64_t unary_operators() const { return unary_.size(); }
@@ -151,6 +153,7 @@ class SearchEngine {
   std::map<std::uint64_t, std::vector<Ranked>> shards_;  // scores of evaluated shards by begin
   mutable std::vector<Scratch> scratch_;                 // one per worker, during a level
   bool reference_ = false;
+  bool pending_ = false;  // the last level is generated but not retained
   std::uint64_t refinements_ = 0;
 };
 
