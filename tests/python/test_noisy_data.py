@@ -68,7 +68,7 @@ CONSTANT_CALLS = [
 
 @pytest.mark.parametrize("call, points, value", CONSTANT_CALLS)
 def test_linear_scaling_of_a_constant_target_gives_the_constant(call, points, value):
-    # The affine map must not divide by the zero variance of the target.
+    # Every scale factor is 0 here and constant candidates have no variance to divide by.
     for result in call(quiet(linear_scaling=True)):
         assert result.error <= 1e-25 and all(map(math.isfinite, result.parameters))
         assert result.eval_batch(points) == pytest.approx([value] * len(points), abs=1e-12)
