@@ -3,16 +3,25 @@ staircase, the staircase as a pandas DataFrame, SymPy export, and a switch
 for the search's console output.
 
 Each needs only what it uses: `TovRegressor` needs scikit-learn,
-`staircase_frame` pandas, `to_sympy` SymPy; they are imported on first use,
+`staircase_frame` pandas, `to_sympy` SymPy, `DaskSearcher` Dask's
+distributed scheduler; they are imported on first use,
 so `import tov_sr_tools` itself needs nothing beyond tov_sr.
 """
 
 from tov_sr_tools._output import silence_search_output
 from tov_sr_tools.selection import select
 
-__all__ = ["TovRegressor", "select", "silence_search_output", "staircase_frame", "to_sympy"]
+__all__ = [
+    "DaskSearcher",
+    "TovRegressor",
+    "select",
+    "silence_search_output",
+    "staircase_frame",
+    "to_sympy",
+]
 
 _LAZY = {
+    "DaskSearcher": "tov_sr_tools.distributed",
     "TovRegressor": "tov_sr_tools.estimator",
     "staircase_frame": "tov_sr_tools.export",
     "to_sympy": "tov_sr_tools.export",

@@ -38,7 +38,11 @@ def select(results, rule="penalty", *, complexity_penalty=0.1, tolerance=1.5, n_
     the "score" rule and `n_samples` (the number of samples fitted) the
     "bic" rule, for which it is required.
     """
-    entries = sorted(results, key=lambda r: r.complexity)
+    entries = []
+    # Of several entries of one size (merged staircases), the most accurate.
+    for entry in sorted(results, key=lambda r: (r.complexity, r.error)):
+        if not entries or entries[-1].complexity != entry.complexity:
+            entries.append(entry)
     if not entries:
         raise ValueError("select needs at least one result")
     if rule == "penalty":

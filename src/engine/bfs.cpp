@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "engine/distributed.hpp"
 #include "engine/driver.hpp"
 #include "engine/worker_pool.hpp"
 
@@ -14,6 +15,8 @@ Outcome<std::vector<SearchResult>> run_bfs(std::span<const std::vector<double>> 
                                            std::span<const double> weights,
                                            const SearchConfig& config,
                                            const SearchControl& control) {
+  if (control.transport != nullptr)
+    return run_distributed(rows, targets, weights, config, control, *control.transport);
   Outcome<PreparedData> data = prepare_search_data(rows, targets, weights, config);
   if (!data) return std::move(data.error());
   const std::size_t searched_rows = data.value().searched.samples.size();

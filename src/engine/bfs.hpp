@@ -17,6 +17,7 @@
 namespace tov {
 
 class WorkerPool;
+class ShardTransport;
 
 // Counters of one search, for benchmarks and diagnostics.
 struct SearchStats {
@@ -72,6 +73,9 @@ struct SearchControl {
   std::function<bool(const LevelReport&)> on_level;
   // Filled with how the search ended when not null.
   SearchEnding* ending = nullptr;
+  // When set, the levels are evaluated by the workers this transport
+  // reaches instead of in this process; results are the same.
+  ShardTransport* transport = nullptr;
 };
 
 // Returns the results most complex first, or InvalidInput when rows and

@@ -142,7 +142,8 @@ Outcome<std::vector<SearchResult>> run_distributed(std::span<const std::vector<d
   Outcome<PreparedData> data = prepare_search_data(rows, targets, weights, config);
   if (!data) return std::move(data.error());
   const std::size_t searched_rows = data.value().searched.samples.size();
-  transport.start(wire::encode(data.value().searched), wire::encode(config));
+  if (!transport.start(wire::encode(data.value().searched), wire::encode(config)))
+    return SearchError{Interrupted{}};
   ShardedBackend backend(std::move(data.value().searched), config, transport);
   return run_search(std::move(data.value().all), searched_rows, config, control, backend);
 }

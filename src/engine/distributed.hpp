@@ -53,8 +53,8 @@ class ShardTransport {
  public:
   virtual ~ShardTransport() = default;
   // Before the first level: the data and settings messages every worker
-  // engine is built from.
-  virtual void start(const std::string& data, const std::string& config) = 0;
+  // engine is built from. False when the search is to stop.
+  [[nodiscard]] virtual bool start(const std::string& data, const std::string& config) = 0;
   // Evaluates every shard of `level`; `retained` is the retained expressions
   // message of level - 1 (none for level 2). One summary message per shard,
   // in shard order; none when the search is to stop.

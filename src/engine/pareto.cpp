@@ -64,6 +64,9 @@ Expression wrap_affine(const Expression& f, const Affine& map) {
     return leaf;
   };
   const auto name = [](std::uint64_t id) { return kBuiltins[id - op_id::kFirstBuiltin].name; };
+  // A prediction that does not vary contributes nothing: the formula is the
+  // constant b.
+  if (map.a == 0.0) return constant(map.b);
   Expression x = f;
   if (map.a != 1.0) x = make_binary(op_id::kTimes, name(op_id::kTimes), constant(map.a), x);
   if (map.b != 0.0) x = make_binary(op_id::kPlus, name(op_id::kPlus), x, constant(map.b));

@@ -83,7 +83,8 @@ Outcome<std::vector<SearchResult>> select_final(std::shared_ptr<ParetoFront> fro
                                                 std::uint64_t max_complexity);
 
 // `f` as a f + b, built by the construction rules; the factor is left out
-// when a is exactly 1, the offset when b is exactly 0.
+// when a is exactly 1, the offset when b is exactly 0, and f itself when a
+// is exactly 0 (the formula is then the constant b).
 Expression wrap_affine(const Expression& f, const Affine& map);
 
 }  // namespace tov

@@ -5,11 +5,15 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
+#include "python/binding.hpp"
+#include "python/distributed.hpp"
 #include "python/errors.hpp"
 #include "python/level_report.hpp"
 #include "python/py_ref.hpp"
+#include "ops/vector_math.hpp"
 #include "python/search_result_type.hpp"
 #include "python/searcher_type.hpp"
 
@@ -19,12 +23,34 @@ namespace {
 
 constexpr int kApiVersion = 1013;
 
+// The math behaviour of this process, as a short string.
+PyObject* math_signature(PyObject*, PyObject*) {
+  return guarded([] {
+    const std::string signature = vmath::math_signature();
+    return PyUnicode_FromStringAndSize(signature.data(),
+                                       static_cast<Py_ssize_t>(signature.size()));
+  });
+}
+
+PyMethodDef module_functions[] = {
+    {"math_signature", math_signature, METH_NOARGS,
+     "math_signature()\n--\n\n"
+     "A short string identifying this process's math library behaviour (the variant of the\n"
+     "C math library in use, seen through fixed probe inputs, and the vector routines that\n"
+     "passed their self-check). Two processes with the same signature give the same search\n"
+     "results."},
+    {"_distributed_call", fast_call<distributed_call>(), METH_FASTCALL | METH_KEYWORDS,
+     "_distributed_call($module, transport, method, args, kwargs)\n--\n\n"
+     "Calls a bound Searcher method with its levels evaluated through the transport."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT,
     "tov_sr",
     "The main Python module entry point.",
     0,  // no per-module state
-    nullptr,
+    module_functions,
     nullptr,
     nullptr,
     nullptr,
@@ -74,7 +100,14 @@ PyObject* initialise() {
       !add_entry(module.get(), "TovComplexityError", complexity_error_type()) ||
       !add_entry(module.get(), "TovRuntimeError", runtime_error_type()) ||
       !add_entry(module.get(), "TovTimeLimitWarning", time_limit_warning_type()) ||
-      !add_entry(module.get(), "LevelReport", level_report_type())) {
+      !add_entry(module.get(), "LevelReport", level_report_type()) ||
+      !add_entry(module.get(), "math_signature",
+                 PyRef(PyObject_GetAttrString(module.get(), "math_signature")).get())) {
+    return nullptr;
+  }
+  // Private: the worker side of a distributed search.
+  PyObject* engine = engine_type();
+  if (engine == nullptr || PyObject_SetAttrString(module.get(), "_Engine", engine) < 0) {
     return nullptr;
   }
   module_object = PyRef::borrow(module.get()).release();

@@ -28,6 +28,7 @@
 #include "engine/worker_pool.hpp"
 #include "python/binding.hpp"
 #include "python/conversion.hpp"
+#include "python/distributed.hpp"
 #include "python/errors.hpp"
 #include "python/level_report.hpp"
 #include "python/py_ref.hpp"
@@ -242,6 +243,7 @@ struct Call {
   explicit Call(PyObject* callback) {
     control.interrupted = [] { return PyErr_Occurred() != nullptr || PyErr_CheckSignals() < 0; };
     control.ending = &ending;
+    control.transport = take_pending_transport();
     if (callback == nullptr) return;
     control.on_level = [callback](const LevelReport& report) {
       PyRef record(make_level_report(report));

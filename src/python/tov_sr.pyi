@@ -13,6 +13,7 @@ __all__ = [
     "TovRuntimeError",
     "TovTimeLimitWarning",
     "LevelReport",
+    "math_signature",
 ]
 
 class _ArrayLike(Protocol):
@@ -195,6 +196,12 @@ class Searcher:
 class TovDimensionError(Exception): ...
 class TovComplexityError(Exception): ...
 class TovRuntimeError(Exception): ...
+
+def math_signature() -> str:
+    """A short string identifying this process's math library behaviour (the variant of the
+    C math library in use, seen through fixed probe inputs, and the vector routines that
+    passed their self-check). Two processes with the same signature give the same search
+    results."""
 
 class TovTimeLimitWarning(UserWarning):
     """The time limit ended a search before its last level; the result is that of the levels completed."""

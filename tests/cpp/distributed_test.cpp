@@ -24,10 +24,11 @@ class InProcessTransport final : public ShardTransport {
   InProcessTransport(std::size_t workers, std::size_t shards, std::size_t replace_at)
       : workers_(workers), shards_(shards), replace_at_(replace_at) {}
 
-  void start(const std::string& data, const std::string& config) override {
+  bool start(const std::string& data, const std::string& config) override {
     data_ = data;
     config_ = config;
     for (std::size_t i = 0; i < workers_; ++i) engines_.push_back(fresh());
+    return true;
   }
 
   std::optional<std::vector<std::string>> evaluate(std::size_t level, const std::string* retained,

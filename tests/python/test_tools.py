@@ -212,5 +212,14 @@ def test_importing_the_tools_needs_no_optional_package():
         """)
     assert result.returncode == 0, result.stderr
     assert result.stdout.split("\n")[-2] == str(
-        sorted(["TovRegressor", "select", "silence_search_output", "staircase_frame", "to_sympy"])
+        sorted(
+            [
+                "DaskSearcher",
+                "TovRegressor",
+                "select",
+                "silence_search_output",
+                "staircase_frame",
+                "to_sympy",
+            ]
+        )
     )

@@ -1,0 +1,279 @@
+// tov_sr._Engine, the Python transport and tov_sr._distributed_call.
+//
+// A worker's engine calls release the interpreter lock while they compute:
+// a Dask worker must keep answering its scheduler during a long shard.
+#include "python/distributed.hpp"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "python/binding.hpp"
+#include "python/errors.hpp"
+#include "python/py_ref.hpp"
+#include "python/value_object.hpp"
+
+namespace tov::python {
+
+namespace {
+
+// --- Transport --------------------------------------------------------------
+
+PyObject* bytes_of(const std::string& s) {
+  return PyBytes_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
+}
+
+std::optional<std::string_view> view_of(PyObject* bytes) {
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  if (PyBytes_AsStringAndSize(bytes, &data, &size) < 0) return std::nullopt;
+  return std::string_view(data, static_cast<std::size_t>(size));
+}
+
+// `stop()` for the Python transport: true once the search must stop (the
+// deadline passed). The Poll lives for the duration of the call.
+PyObject* call_poll(PyObject* capsule, PyObject*) {
+  const auto* poll = static_cast<const Poll*>(PyCapsule_GetPointer(capsule, "tov_sr.poll"));
+  if (poll == nullptr) return nullptr;
+  return PyBool_FromLong((*poll)() ? 1 : 0);
+}
+
+PyMethodDef poll_definition = {"stop", call_poll, METH_NOARGS,
+                               "stop()\n--\n\nTrue once the search must stop."};
+
+// Messages through a Python object with the methods start(data, config),
+// evaluate(level, retained, stop) and complete(level, plan, stop); the last
+// two return a list of bytes, one per shard, or None to stop. An exception
+// they raise stays pending and ends the search.
+class PythonTransport final : public ShardTransport {
+ public:
+  explicit PythonTransport(PyObject* target) : target_(PyRef::borrow(target)) {}
+
+  bool start(const std::string& data, const std::string& config) override {
+    PyRef a(bytes_of(data));
+    PyRef b(bytes_of(config));
+    if (!a || !b) return false;
+    return PyRef(PyObject_CallMethod(target_.get(), "start", "OO", a.get(), b.get())).get() !=
+           nullptr;
+  }
+
+  std::optional<std::vector<std::string>> evaluate(std::size_t level, const std::string* retained,
+                                                   const Poll& poll) override {
+    PyRef message(retained ? bytes_of(*retained) : PyRef::borrow(Py_None).release());
+    if (!message) return std::nullopt;
+    return call("evaluate", level, message.get(), poll);
+  }
+
+  std::optional<std::vector<std::string>> complete(std::size_t level, const std::string& plan,
+                                                   const Poll& poll) override {
+    PyRef message(bytes_of(plan));
+    if (!message) return std::nullopt;
+    return call("complete", level, message.get(), poll);
+  }
+
+ private:
+  std::optional<std::vector<std::string>> call(const char* name, std::size_t level,
+                                               PyObject* message, const Poll& poll) {
+    if (PyErr_Occurred() != nullptr) return std::nullopt;
+    PyRef capsule(PyCapsule_New(const_cast<Poll*>(&poll), "tov_sr.poll", nullptr));
+    if (!capsule) return std::nullopt;
+    PyRef stop(PyCFunction_New(&poll_definition, capsule.get()));
+    if (!stop) return std::nullopt;
+    PyRef result(PyObject_CallMethod(target_.get(), name, "nOO", static_cast<Py_ssize_t>(level),
+                                     message, stop.get()));
+    if (!result || result.get() == Py_None) return std::nullopt;
+    PyRef items(PySequence_Fast(result.get(), "a transport must return a list of bytes"));
+    if (!items) return std::nullopt;
+    std::vector<std::string> out;
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(items.get()); ++i) {
+      const std::optional<std::string_view> view =
+          view_of(PySequence_Fast_GET_ITEM(items.get(), i));
+      if (!view) return std::nullopt;
+      out.emplace_back(*view);
+    }
+    return out;
+  }
+
+  PyRef target_;
+};
+
+PythonTransport* pending = nullptr;
+
+// --- tov_sr._Engine ---------------------------------------------------------
+
+using EngineObject = ValueObject<std::unique_ptr<WorkerEngine>>;
+
+WorkerEngine& engine_of(PyObject* self) { return *EngineObject::of(self); }
+
+constexpr std::array<std::string_view, 3> kEngineParameters = {"data", "config", "threads"};
+const Signature kEngineSignature{"_Engine.__new__()", kEngineParameters, 3};
+
+PyObject* construct_engine(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  return guarded([&]() -> PyObject* {
+    std::array<PyObject*, 3> bound{};
+    if (!bind_tuple_call(kEngineSignature, args, kwargs, bound)) return nullptr;
+    const std::optional<std::string_view> data = view_of(bound[0]);
+    const std::optional<std::string_view> config = data ? view_of(bound[1]) : std::nullopt;
+    if (!config) return nullptr;
+    const std::optional<std::uint64_t> threads = unsigned_argument("threads", bound[2]);
+    if (!threads) return nullptr;
+    std::unique_ptr<WorkerEngine> engine;
+    {
+      std::optional<std::string> failure;
+      Py_BEGIN_ALLOW_THREADS;
+      try {
+        engine = std::make_unique<WorkerEngine>(*data, *config, *threads);
+      } catch (const std::exception& e) {
+        failure = e.what();
+      }
+      Py_END_ALLOW_THREADS;
+      if (failure) return raise_message(PyExc_RuntimeError, *failure);
+    }
+    return make_value_object<std::unique_ptr<WorkerEngine>>(type, std::move(engine));
+  });
+}
+
+// The level, the retained-levels list and the shard arguments of a call.
+struct ShardCall {
+  std::size_t level = 0;
+  std::vector<std::string_view> retained;
+  std::size_t shard = 0;
+  std::size_t shards = 0;
+  PyRef keep;  // keeps the retained bytes alive
+};
+
+std::optional<ShardCall> read_shard_call(PyObject* const* args) {
+  ShardCall call;
+  const std::optional<std::uint64_t> level = unsigned_argument("level", args[0]);
+  const std::optional<std::uint64_t> shard = level ? unsigned_argument("shard", args[2]) : level;
+  const std::optional<std::uint64_t> shards = shard ? unsigned_argument("shards", args[3]) : shard;
+  if (!shards) return std::nullopt;
+  call.keep = PyRef(PySequence_Fast(args[1], "retained must be a list of bytes"));
+  if (!call.keep) return std::nullopt;
+  for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(call.keep.get()); ++i) {
+    const std::optional<std::string_view> view =
+        view_of(PySequence_Fast_GET_ITEM(call.keep.get(), i));
+    if (!view) return std::nullopt;
+    call.retained.push_back(*view);
+  }
+  if (*shards == 0 || *shard >= *shards) {
+    raise_message(PyExc_ValueError, "shard must be below shards");
+    return std::nullopt;
+  }
+  call.level = *level;
+  call.shard = *shard;
+  call.shards = *shards;
+  return call;
+}
+
+// Runs `work` on the engine without the interpreter lock; its result as
+// bytes, or a RuntimeError with its failure.
+template <class Work>
+PyObject* without_lock(Work&& work) {
+  std::string out;
+  std::optional<std::string> failure;
+  Py_BEGIN_ALLOW_THREADS;
+  try {
+    out = work();
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
+  Py_END_ALLOW_THREADS;
+  if (failure) return raise_message(PyExc_RuntimeError, *failure);
+  return bytes_of(out);
+}
+
+constexpr std::array<std::string_view, 4> kEvaluateParameters = {"level", "retained", "shard",
+                                                                 "shards"};
+constexpr std::array<std::string_view, 5> kCompleteParameters = {"level", "retained", "shard",
+                                                                 "shards", "plan"};
+const Signature kEvaluateSignature{"_Engine.evaluate()", kEvaluateParameters, 4};
+const Signature kCompleteSignature{"_Engine.complete()", kCompleteParameters, 5};
+
+PyObject* engine_evaluate(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                          PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    std::array<PyObject*, 4> bound{};
+    if (!bind_fast_call(kEvaluateSignature, args, nargs, kwnames, bound)) return nullptr;
+    std::optional<ShardCall> call = read_shard_call(bound.data());
+    if (!call) return nullptr;
+    WorkerEngine& engine = engine_of(self);
+    return without_lock([&] {
+      engine.prepare(call->level, call->retained);
+      return engine.evaluate(call->shard, call->shards);
+    });
+  });
+}
+
+PyObject* engine_complete(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                          PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    std::array<PyObject*, 5> bound{};
+    if (!bind_fast_call(kCompleteSignature, args, nargs, kwnames, bound)) return nullptr;
+    std::optional<ShardCall> call = read_shard_call(bound.data());
+    if (!call) return nullptr;
+    const std::optional<std::string_view> plan = view_of(bound[4]);
+    if (!plan) return nullptr;
+    WorkerEngine& engine = engine_of(self);
+    return without_lock([&] {
+      engine.prepare(call->level, call->retained);
+      return engine.complete(call->shard, call->shards, *plan);
+    });
+  });
+}
+
+PyMethodDef engine_methods[] = {
+    {"evaluate", fast_call<engine_evaluate>(), METH_FASTCALL | METH_KEYWORDS,
+     "evaluate($self, level, retained, shard, shards)\n--\n\n"
+     "The summary of one shard of a level (retained: the retained levels 2 .. level-1)."},
+    {"complete", fast_call<engine_complete>(), METH_FASTCALL | METH_KEYWORDS,
+     "complete($self, level, retained, shard, shards, plan)\n--\n\n"
+     "The second round of one shard of a level, for a beam plan."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot engine_slots[] = {
+    {Py_tp_doc, const_cast<char*>("_Engine(data, config, threads)\n--\n\n"
+                                  "One search's engine on a worker of a distributed search.")},
+    {Py_tp_new, reinterpret_cast<void*>(construct_engine)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_value_object<std::unique_ptr<WorkerEngine>>)},
+    {Py_tp_methods, engine_methods},
+    {0, nullptr},
+};
+
+PyType_Spec engine_definition = {
+    "tov_sr._Engine", static_cast<int>(sizeof(EngineObject)), 0, kClassFlags, engine_slots,
+};
+
+// --- tov_sr._distributed_call -------------------------------------------------
+
+constexpr std::array<std::string_view, 4> kCallParameters = {"transport", "method", "args",
+                                                             "kwargs"};
+const Signature kCallSignature{"_distributed_call()", kCallParameters, 4};
+
+}  // namespace
+
+PyObject* distributed_call(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    std::array<PyObject*, 4> bound{};
+    if (!bind_fast_call(kCallSignature, args, nargs, kwnames, bound)) return nullptr;
+    if (!PyTuple_Check(bound[2]) || !(bound[3] == Py_None || PyDict_Check(bound[3])))
+      return raise_message(PyExc_TypeError, "args must be a tuple and kwargs a dict or None");
+    PythonTransport transport(bound[0]);
+    pending = &transport;
+    PyObject* result = PyObject_Call(bound[1], bound[2], bound[3] == Py_None ? nullptr : bound[3]);
+    pending = nullptr;
+    return result;
+  });
+}
+
+ShardTransport* take_pending_transport() { return std::exchange(pending, nullptr); }
+
+PyObject* engine_type() {
+  static PyObject* type = nullptr;
+  return class_from_spec(engine_definition, type);
+}
+
+}  // namespace tov::python
