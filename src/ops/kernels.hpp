@@ -139,24 +139,39 @@ inline std::optional<Complex> eval_log(Complex z) { return complex_log(z.re, z.i
 
 inline Complex eval_sqrt(Complex z) { return complex_sqrt(z.re, z.im); }
 
-inline Complex eval_sin(Complex z) {
-  return {std::sin(z.re) * cosh_of(z.im), std::cos(z.re) * sinh_of(z.im)};
+// The four real functions that sin(x + iy) and cos(x + iy) are made of.
+struct TrigParts {
+  double sin_x;
+  double cos_x;
+  double cosh_y;
+  double sinh_y;
+};
+
+inline TrigParts trig_parts(Complex z) {
+  return {std::sin(z.re), std::cos(z.re), cosh_of(z.im), sinh_of(z.im)};
 }
 
-inline Complex eval_cos(Complex z) {
-  return {std::cos(z.re) * cosh_of(z.im), -(std::sin(z.re) * sinh_of(z.im))};
-}
+inline Complex sin_from(const TrigParts& t) { return {t.sin_x * t.cosh_y, t.cos_x * t.sinh_y}; }
+
+inline Complex cos_from(const TrigParts& t) { return {t.cos_x * t.cosh_y, -(t.sin_x * t.sinh_y)}; }
 
 // sin(z) / cos(z); no value where cos(z) is exactly zero.
-inline std::optional<Complex> eval_tan(Complex z) {
-  const Complex c = eval_cos(z);
+inline std::optional<Complex> tan_from(const TrigParts& t) {
+  const Complex c = cos_from(t);
   if (zero_magnitude(c.re, c.im)) {
     return std::nullopt;
   }
-  const Complex s = eval_sin(z);
+  const Complex s = sin_from(t);
   const double n = c.re * c.re + c.im * c.im;
   return Complex{(c.re * s.re + c.im * s.im) / n, (c.re * s.im - c.im * s.re) / n};
 }
+
+inline Complex eval_sin(Complex z) { return sin_from(trig_parts(z)); }
+
+inline Complex eval_cos(Complex z) { return cos_from(trig_parts(z)); }
+
+// Each library function is called once and serves both sin(z) and cos(z).
+inline std::optional<Complex> eval_tan(Complex z) { return tan_from(trig_parts(z)); }
 
 // ln(i*z + sqrt(1 - z^2)), shared by ArcSin and ArcCos; no value where the
 // logarithm's argument is zero.
