@@ -50,15 +50,19 @@ inline double cosh_of(double y) { return y == 0.0 ? 1.0 : std::cosh(y); }
 inline double sinh_of(double y) { return y == 0.0 ? y : std::sinh(y); }
 
 // exp(x + iy), with the special cases that keep infinite real parts exact.
+// They all have a real part that is not finite, so one test keeps them off
+// the common path.
 inline Complex complex_exp(double x, double y) {
-  if (x == kInf && (y == 0.0 || !std::isfinite(y))) {
-    return {x, std::isinf(y) ? std::numeric_limits<double>::quiet_NaN() : y};
-  }
-  if (x == -kInf && !std::isfinite(y)) {
-    return {0.0, 0.0};
-  }
-  if (std::isnan(x) && y == 0.0) {
-    return {x, y};
+  if (!std::isfinite(x)) {
+    if (x == kInf && (y == 0.0 || !std::isfinite(y))) {
+      return {x, std::isinf(y) ? std::numeric_limits<double>::quiet_NaN() : y};
+    }
+    if (x == -kInf && !std::isfinite(y)) {
+      return {0.0, 0.0};
+    }
+    if (std::isnan(x) && y == 0.0) {
+      return {x, y};
+    }
   }
   const double r = std::exp(x);
   return {r * cos_of(y), r * sin_of(y)};
