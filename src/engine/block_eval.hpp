@@ -1,14 +1,18 @@
 // One operator applied across a run of samples (structure of arrays), with
 // the evaluator's acceptance rule. The operator is chosen once per run, so the
 // loop body is a single inlined kernel: the arithmetic operators vectorise
-// and nothing is dispatched per sample. Values are exactly those of
-// apply_builtin sample by sample.
+// and nothing is dispatched per sample. A unary operator with column kernels
+// (kernels::ColumnKernels) first checks its argument column once and runs the
+// real or imaginary kernel when every valid value qualifies. Values are
+// exactly those of apply_builtin sample by sample.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
+#include <type_traits>
 
 #include "core/complex.hpp"
 #include "core/expression.hpp"
@@ -36,7 +40,7 @@ inline void accept(Complex r, Complex& out, std::uint8_t& valid) {
 }
 
 template <auto Kernel>
-void unary(Column a, Complex* out, std::uint8_t* valid, std::size_t begin, std::size_t end) {
+void unary_loop(Column a, Complex* out, std::uint8_t* valid, std::size_t begin, std::size_t end) {
   for (std::size_t i = begin; i < end; ++i) {
     if (!a.valid[i]) {
       valid[i] = 0;
@@ -44,6 +48,46 @@ void unary(Column a, Complex* out, std::uint8_t* valid, std::size_t begin, std::
     }
     accept(Kernel(a.values[i]), out[i], valid[i]);
   }
+}
+
+// True when every valid value in [begin, end) has a zero imaginary part
+// (either sign) and a real part of magnitude at most `bound`; stops at the
+// first that has not, so a complex column costs little.
+inline bool all_real(Column a, std::size_t begin, std::size_t end, double bound) {
+  for (std::size_t i = begin; i < end; ++i)
+    if (a.valid[i] && !(a.values[i].im == 0.0 && std::fabs(a.values[i].re) <= bound)) return false;
+  return true;
+}
+
+// The same for a zero real part.
+inline bool all_imaginary(Column a, std::size_t begin, std::size_t end) {
+  for (std::size_t i = begin; i < end; ++i)
+    if (a.valid[i] && a.values[i].re != 0.0) return false;
+  return true;
+}
+
+template <auto ColumnKernel>
+inline constexpr bool kPresent = !std::is_null_pointer_v<decltype(ColumnKernel)>;
+
+// The real or imaginary column kernel when the whole column qualifies, else
+// the builtin's kernel.
+template <auto Kernel>
+void unary(Column a, Complex* out, std::uint8_t* valid, std::size_t begin, std::size_t end) {
+  using Columns = kernels::ColumnKernels<Kernel>;
+  if constexpr (kPresent<Columns::real>) {
+    static_assert(std::is_same_v<decltype(Kernel(Complex{})), decltype(Columns::real(Complex{}))>);
+    if (all_real(a, begin, end, Columns::real_bound)) {
+      return unary_loop<Columns::real>(a, out, valid, begin, end);
+    }
+  }
+  if constexpr (kPresent<Columns::imaginary>) {
+    static_assert(
+        std::is_same_v<decltype(Kernel(Complex{})), decltype(Columns::imaginary(Complex{}))>);
+    if (all_imaginary(a, begin, end)) {
+      return unary_loop<Columns::imaginary>(a, out, valid, begin, end);
+    }
+  }
+  unary_loop<Kernel>(a, out, valid, begin, end);
 }
 
 template <auto Kernel>
