@@ -208,15 +208,15 @@ inline std::optional<Complex> tan_from(const TrigParts& t) {
 
 inline Complex eval_sin(Complex z) { return sin_from(trig_parts(z)); }
 
-// For real z with |x| <= kBelowThreeHalvesPi. sin_from's imaginary part
-// cos(x) * (+-0) is then a zero signed by the product of the signs, since
-// cos(x) is finite and nonzero: only its sign matters, so +-1 stands in for
-// it. cos(x) is positive before pi/2 and negative from there to 3pi/2; the
-// doubles closest to those are 6e-17 and 1.8e-16 away, so |cos(x)| is far
-// above the library's error and the library's cos(x) has that sign too
-// (pinned by tests). GCC fuses the builtin kernel's sin(x) and cos(x) into
-// one sincos call, whose results glibc's sin and cos give alone (pinned by
-// the same tests).
+// For real z with |x| <= kBelowThreeHalvesPi (cosh_of and sinh_of of a zero y
+// are 1 and y). sin_from's imaginary part cos(x) * (+-0) is then a zero
+// signed by the product of the signs, since cos(x) is finite and nonzero:
+// only its sign matters, so +-1 stands in for it. cos(x) is positive before
+// pi/2 and negative from there to 3pi/2; the doubles closest to those are
+// 6e-17 and 1.8e-16 away, so |cos(x)| is far above the library's error and
+// the library's cos(x) has that sign too (pinned by tests). GCC fuses the
+// builtin kernel's sin(x) and cos(x) into one sincos call, whose results
+// glibc's sin and cos give alone (pinned by the same tests).
 inline Complex eval_sin_real(Complex z) {
   const double cos_sign = std::fabs(z.re) <= kHalfPi ? 1.0 : -1.0;
   return sin_from({std::sin(z.re), cos_sign, 1.0, z.im});

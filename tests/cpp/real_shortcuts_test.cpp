@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <ostream>
 #include <random>
 #include <string>
 #include <type_traits>
@@ -107,6 +108,8 @@ struct ColumnKernel {
   }
 };
 
+void PrintTo(const ColumnKernel& c, std::ostream* os) { *os << c.name; }
+
 template <auto Kernel>
 std::optional<Complex> as_optional(Complex z) {
   return Kernel(z);
@@ -150,9 +153,9 @@ TEST_P(ColumnKernelTest, GivesTheBuiltinsBitsOnEveryAdmittedArgument) {
     const auto expected = kernels::apply_builtin(c.op, &z);
     const auto got = c.kernel(z);
     ASSERT_TRUE(same_value(got, expected))
-        << c.name << " at " << z.re << " + " << z.im << "i: " << (got ? got->re : 0.0) << " + "
-        << (got ? got->im : 0.0) << "i, expected " << (expected ? expected->re : 0.0) << " + "
-        << (expected ? expected->im : 0.0) << "i";
+        << std::hexfloat << c.name << " at " << z.re << " + " << z.im
+        << "i: " << (got ? got->re : 0.0) << " + " << (got ? got->im : 0.0) << "i, expected "
+        << (expected ? expected->re : 0.0) << " + " << (expected ? expected->im : 0.0) << "i";
   }
 }
 
