@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <stdexcept>
 #include <type_traits>
@@ -112,21 +113,28 @@ void run(Column a, Column b, Complex* out, std::uint8_t* valid, std::size_t begi
   }
 }
 
+// One run function per builtin, in id order: each operator's loops are a
+// function of their own, compiled (and register-allocated) apart from the
+// others'.
+using Run = void (*)(Column, Column, Complex*, std::uint8_t*, std::size_t, std::size_t);
+
+inline constexpr Run kRuns[] = {
+#define TOV_RUN(Type, Name, Arity, Commutative, Latex, Python, Kernel) &run<Arity, kernels::Kernel>,
+    TOV_BUILTIN_OPERATORS(TOV_RUN)
+#undef TOV_RUN
+};
+static_assert(std::size(kRuns) == op_id::position::kCount);
+
 }  // namespace block_detail
 
 // out[i] = op(a[i], b[i]) for i in [begin, end); `b` is ignored for unary
 // operators. `op` must be a builtin operator id.
 inline void apply_op_block(std::uint64_t op, Column a, Column b, Complex* out, std::uint8_t* valid,
                            std::size_t begin, std::size_t end) {
-  switch (op) {
-#define TOV_CASE(Type, Name, Arity, Commutative, Latex, Python, Kernel) \
-  case op_id::k##Type:                                                  \
-    return block_detail::run<Arity, kernels::Kernel>(a, b, out, valid, begin, end);
-    TOV_BUILTIN_OPERATORS(TOV_CASE)
-#undef TOV_CASE
-    default:
-      throw std::logic_error("apply_op_block: operator id is not a builtin");
+  if (op < op_id::kFirstBuiltin || op >= op_id::kBuiltinCount) {
+    throw std::logic_error("apply_op_block: operator id is not a builtin");
   }
+  block_detail::kRuns[op - op_id::kFirstBuiltin](a, b, out, valid, begin, end);
 }
 
 }  // namespace tov
