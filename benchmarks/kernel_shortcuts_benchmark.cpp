@@ -6,11 +6,13 @@
 // Not part of the CMake build; from the repository root:
 //
 //   g++ -std=c++20 -O2 -ffp-contract=off -fno-fast-math -Wall -Wextra -Wshadow -Isrc
-//       benchmarks/kernel_shortcuts_benchmark.cpp -o build/kernel_shortcuts_benchmark
+//       benchmarks/kernel_shortcuts_benchmark.cpp src/ops/vector_math.cpp
+//       -o build/kernel_shortcuts_benchmark
 //
 // Each figure is the fastest of several timed rounds, so a busy neighbouring
 // core inflates it less.
 #include <algorithm>
+#include <cstdlib>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +22,7 @@
 
 #include "engine/block_eval.hpp"
 #include "ops/registry.hpp"
+#include "ops/vector_math.hpp"
 
 namespace {
 
@@ -87,6 +90,10 @@ double ns_per_element(const Op& op, const std::vector<tov::Complex>& values) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // TOV_SCALAR_MATH=1 measures the scalar library calls instead of the
+  // vector routines.
+  if (const char* scalar = std::getenv("TOV_SCALAR_MATH"); scalar && *scalar == '1')
+    tov::vmath::use_vector_paths(false);
   // The same columns for every operator.
   std::mt19937_64 rng(11);
   std::uniform_real_distribution<double> unit(-1.0, 1.0);

@@ -1,6 +1,7 @@
 // Runs one benchmark search and prints its measurements as one JSON object.
 //
 //   search_benchmark PROBLEM [--max-complexity N] [--beam-width N] [--reference]
+//                    [--scalar-math]
 //
 // PROBLEM is one of: x100, x1000, xyz1000, constant, mid. Peak memory is
 // measured by the caller (one process per search).
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "engine/bfs.hpp"
+#include "ops/vector_math.hpp"
 #include "searcher/searcher.hpp"
 
 namespace {
@@ -65,6 +67,8 @@ int main(int argc, char** argv) {
       config.beam_width = std::strtoull(argv[++i], nullptr, 10);
     } else if (!std::strcmp(argv[i], "--reference")) {
       control.reference_evaluator = true;
+    } else if (!std::strcmp(argv[i], "--scalar-math")) {
+      tov::vmath::use_vector_paths(false);
     }
   }
   // The progress lines would only slow the measurement down.

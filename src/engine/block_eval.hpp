@@ -17,16 +17,12 @@
 
 #include "core/complex.hpp"
 #include "core/expression.hpp"
+#include "engine/block_batched.hpp"
+#include "engine/column.hpp"
 #include "ops/kernels.hpp"
 #include "ops/registry.hpp"
 
 namespace tov {
-
-// A column of values with their validity flags (0: no value at that sample).
-struct Column {
-  const Complex* values;
-  const std::uint8_t* valid;
-};
 
 namespace block_detail {
 
@@ -103,9 +99,133 @@ void binary(Column a, Column b, Complex* out, std::uint8_t* valid, std::size_t b
   }
 }
 
+// Operators evaluated chunk by chunk with their exp, log and hypot calls
+// gathered (engine/block_batched.hpp); `run` is absent for the others.
+template <auto Kernel>
+struct Batched {};
+
+template <>
+struct Batched<kernels::eval_exp> {
+  // A purely imaginary column calls no exp at all (exp(+-0) == 1).
+  static bool wanted(Column a, std::size_t begin, std::size_t end) {
+    return !all_imaginary(a, begin, end);
+  }
+  static void run(Column a, Column, Complex* out, std::uint8_t* valid, std::size_t begin,
+                  std::size_t end) {
+    for_chunks(begin, end, [&](std::size_t c, std::size_t n) {
+      double r[kChunk] = {};
+      chunk_exponentials(a, c, n, r);
+      finish_chunk(c, n, a.valid, nullptr, valid, [&](std::size_t i, std::size_t j) {
+        accept(exp_with(a.values[i].re, a.values[i].im, r[j]), out[i], valid[i]);
+      });
+    });
+  }
+};
+
+template <>
+struct Batched<kernels::eval_log> {
+  // Real and purely imaginary columns need no hypot; for them one log per
+  // sample costs about what gathering it would save.
+  static bool wanted(Column a, std::size_t begin, std::size_t end) {
+    return !all_real(a, begin, end, kernels::kInf) && !all_imaginary(a, begin, end);
+  }
+  static void run(Column a, Column, Complex* out, std::uint8_t* valid, std::size_t begin,
+                  std::size_t end) {
+    for_chunks(begin, end, [&](std::size_t c, std::size_t n) {
+      double l[kChunk] = {};
+      chunk_magnitudes(a, c, n, l);
+      vmath::log_n(l, l, n);
+      finish_chunk(c, n, a.valid, nullptr, valid, [&](std::size_t i, std::size_t j) {
+        accept(log_with(a.values[i].re, a.values[i].im, l[j]), out[i], valid[i]);
+      });
+    });
+  }
+};
+
+template <>
+struct Batched<kernels::eval_tov> {
+  static bool wanted(Column, std::size_t, std::size_t) { return true; }
+  static void run(Column a, Column b, Complex* out, std::uint8_t* valid, std::size_t begin,
+                  std::size_t end) {
+    for_chunks(begin, end, [&](std::size_t c, std::size_t n) {
+      double r[kChunk] = {};
+      double l[kChunk] = {};
+      chunk_exponentials(a, c, n, r);
+      chunk_magnitudes(b, c, n, l);
+      vmath::log_n(l, l, n);
+      finish_chunk(c, n, a.valid, b.valid, valid, [&](std::size_t i, std::size_t j) {
+        const Complex e = exp_with(a.values[i].re, a.values[i].im, r[j]);
+        const Complex z = b.values[i];
+        if (kernels::zero_magnitude(z.re, z.im)) {
+          valid[i] = 0;
+          return;
+        }
+        accept(Complex{e.re - l[j], e.im - kernels::argument(z.im, z.re)}, out[i], valid[i]);
+      });
+    });
+  }
+};
+
+// ArcSin and ArcCos: ln(u) of u = i*z + sqrt(1 - z^2), then `From`.
+template <auto From>
+void arcsin_family(Column a, Complex* out, std::uint8_t* valid, std::size_t begin,
+                   std::size_t end) {
+  for_chunks(begin, end, [&](std::size_t c, std::size_t n) {
+    Complex u[kChunk];
+    for (std::size_t j = 0; j < n; ++j)
+      u[j] = a.valid[c + j] ? kernels::arcsin_log_argument(a.values[c + j]) : Complex{1.0, 0.0};
+    double l[kChunk] = {};
+    chunk_magnitudes(Column{u, a.valid + c}, 0, n, l);
+    vmath::log_n(l, l, n);
+    finish_chunk(c, n, a.valid, nullptr, valid, [&](std::size_t i, std::size_t j) {
+      accept(From(log_with(u[j].re, u[j].im, l[j])), out[i], valid[i]);
+    });
+  });
+}
+
+// The real column kernel takes no hypot for arguments outside [-1, 1] and
+// is as fast as gathering on real columns.
+inline bool arcsin_batch_wanted(Column a, std::size_t begin, std::size_t end) {
+  return !all_real(a, begin, end, kernels::kInf);
+}
+
+template <>
+struct Batched<kernels::eval_arcsin> {
+  static bool wanted(Column a, std::size_t begin, std::size_t end) {
+    return arcsin_batch_wanted(a, begin, end);
+  }
+  static void run(Column a, Column, Complex* out, std::uint8_t* valid, std::size_t begin,
+                  std::size_t end) {
+    arcsin_family<kernels::arcsin_from>(a, out, valid, begin, end);
+  }
+};
+
+template <>
+struct Batched<kernels::eval_arccos> {
+  static bool wanted(Column a, std::size_t begin, std::size_t end) {
+    return arcsin_batch_wanted(a, begin, end);
+  }
+  static void run(Column a, Column, Complex* out, std::uint8_t* valid, std::size_t begin,
+                  std::size_t end) {
+    arcsin_family<kernels::arccos_from>(a, out, valid, begin, end);
+  }
+};
+
+template <auto Kernel>
+concept HasBatched = requires {
+  Batched<Kernel>::run;
+};
+
 template <std::uint8_t Arity, auto Kernel>
 void run(Column a, Column b, Complex* out, std::uint8_t* valid, std::size_t begin,
          std::size_t end) {
+  // The batched path only pays where the vector routines run.
+  if constexpr (HasBatched<Kernel>) {
+    if ((vmath::log_vectorised() || vmath::exp_vectorised()) &&
+        Batched<Kernel>::wanted(a, begin, end)) {
+      return Batched<Kernel>::run(a, b, out, valid, begin, end);
+    }
+  }
   if constexpr (Arity == 1) {
     unary<Kernel>(a, out, valid, begin, end);
   } else {

@@ -63,8 +63,16 @@ inline double sin_of(double y) { return y == 0.0 ? y : std::sin(y); }
 inline double cosh_of(double y) { return y == 0.0 ? 1.0 : std::cosh(y); }
 inline double sinh_of(double y) { return y == 0.0 ? y : std::sinh(y); }
 
-// r * (cos(y) + i sin(y)).
-inline Complex polar(double r, double y) { return {r * cos_of(y), r * sin_of(y)}; }
+// r * (cos(y) + i sin(y)). One sincos call gives both: glibc's sincos
+// returns the bits of its sin and cos (pinned by tests), and the compiler
+// merges the pair into it anyway where it can see both.
+inline Complex polar(double r, double y) {
+  if (y == 0.0) return {r * 1.0, r * y};
+  double s;
+  double c;
+  ::sincos(y, &s, &c);
+  return {r * c, r * s};
+}
 
 // exp(x + iy), with the special cases that keep infinite real parts exact.
 // They all have a real part that is not finite, so one test keeps them off

@@ -18,6 +18,7 @@
 // intrinsic and every other operation rounds on its own.
 #include "ops/vector_math.hpp"
 
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -713,6 +714,8 @@ const Routines& routines() {
   return checked;
 }
 
+std::atomic<bool> vector_paths{true};
+
 // Signature -----------------------------------------------------------------
 
 enum class Function : std::uint8_t {
@@ -828,23 +831,28 @@ std::string make_signature() {
 
 }  // namespace
 
+void use_vector_paths(bool enabled) { vector_paths.store(enabled, std::memory_order_relaxed); }
+
 void exp_n(const double* x, double* out, std::size_t n) {
 #if defined(__x86_64__)
-  if (routines().exp) return unary_avx2<ExpRoutine>(x, out, n);
+  if (routines().exp && vector_paths.load(std::memory_order_relaxed))
+    return unary_avx2<ExpRoutine>(x, out, n);
 #endif
   for (std::size_t i = 0; i < n; ++i) out[i] = std::exp(x[i]);
 }
 
 void log_n(const double* x, double* out, std::size_t n) {
 #if defined(__x86_64__)
-  if (routines().log) return unary_avx2<LogRoutine>(x, out, n);
+  if (routines().log && vector_paths.load(std::memory_order_relaxed))
+    return unary_avx2<LogRoutine>(x, out, n);
 #endif
   for (std::size_t i = 0; i < n; ++i) out[i] = std::log(x[i]);
 }
 
 void hypot_n(const double* x, const double* y, double* out, std::size_t n) {
 #if defined(__x86_64__)
-  if (routines().hypot) return hypot_avx2(x, y, out, n);
+  if (routines().hypot && vector_paths.load(std::memory_order_relaxed))
+    return hypot_avx2(x, y, out, n);
 #endif
   for (std::size_t i = 0; i < n; ++i) out[i] = std::hypot(x[i], y[i]);
 }

@@ -36,6 +36,10 @@ bool exp_vectorised();
 bool log_vectorised();
 bool hypot_vectorised();
 
+// Turns the vector paths off (or on again) for the whole process, for tests
+// and measurements: results are the same either way.
+void use_vector_paths(bool enabled);
+
 // Identifies this process's behaviour for exp, log, sin, cos, atan2, sinh,
 // cosh, hypot, sqrt and expm1:
 //
