@@ -231,22 +231,48 @@ void FastRefiner::shifted_root(std::span<const double> params, std::size_t k) {
                  &scratch_.valid[root_ * ns_], 0, ns_);
 }
 
+namespace {
+
+// Sums of w j^2 and w j r over the samples in order, j the forward difference
+// of g against f; `g(i)` reads the shifted prediction. Unweighted sums skip
+// the multiplication by 1, which changes no bit.
+template <class Shifted>
+void jacobian_column(Shifted&& g, std::span<const double> f, std::span<const double> r,
+                     const Objective& objective, double& d, double& grad) {
+  d = 0.0;
+  grad = 0.0;
+  if (objective.weights.empty()) {
+    for (std::size_t i = 0; i < f.size(); ++i) {
+      const double j = (g(i) - f[i]) / refinement::kStep;
+      d = d + j * j;
+      grad = grad + j * r[i];
+    }
+    return;
+  }
+  for (std::size_t i = 0; i < f.size(); ++i) {
+    const double j = (g(i) - f[i]) / refinement::kStep;
+    d = d + objective.weights[i] * (j * j);
+    grad = grad + objective.weights[i] * (j * r[i]);
+  }
+}
+
+}  // namespace
+
 void FastRefiner::jacobian(std::span<const double> params) {
   const Objective& objective = *objective_;
   predictions(current_, f_);
   for (std::size_t i = 0; i < ns_; ++i) residuals_[i] = f_[i] - objective.targets[i];
+  const Column shifted = column(scratch_, root_);
   for (std::size_t k = 0; k < params.size(); ++k) {
     shifted_root(params, k);
-    predictions(scratch_, g_);
-    double d = 0.0;
-    double grad = 0.0;
-    for (std::size_t i = 0; i < ns_; ++i) {
-      const double j = (g_[i] - f_[i]) / refinement::kStep;
-      d = d + objective.weighted(i, j * j);
-      grad = grad + objective.weighted(i, j * residuals_[i]);
+    if (objective.linear_scaling) {
+      predictions(scratch_, g_);
+      jacobian_column([&](std::size_t i) { return g_[i]; }, f_, residuals_, objective, diagonal_[k],
+                      gradient_[k]);
+    } else {
+      jacobian_column([&](std::size_t i) { return shifted.valid[i] ? shifted.values[i].re : 0.0; },
+                      f_, residuals_, objective, diagonal_[k], gradient_[k]);
     }
-    diagonal_[k] = d;
-    gradient_[k] = grad;
   }
   jacobian_from_operands_ = false;
 }
@@ -262,6 +288,7 @@ double FastRefiner::trial_objective(std::span<const double> trial, double incumb
   // Against an infinite incumbent every finite trial wins: never stop early.
   const bool can_stop = incumbent != kInfinity;
   const Column at_root = column(trial_, root_);
+  const bool weighted = !objective.weights.empty();
   double sse = 0.0;
   for (std::size_t begin = 0; begin < ns_; begin += kBlock) {
     const std::size_t end = std::min(ns_, begin + kBlock);
@@ -269,7 +296,7 @@ double FastRefiner::trial_objective(std::span<const double> trial, double incumb
     for (std::size_t i = begin; i < end; ++i) {
       if (!at_root.valid[i]) return kInfinity;
       const double residual = at_root.values[i].re - objective.targets[i];
-      sse = sse + objective.weighted(i, residual * residual);
+      sse = sse + (weighted ? objective.weights[i] * (residual * residual) : residual * residual);
     }
     if (can_stop && sse / objective.total_weight + trial_penalty >= incumbent) return kInfinity;
   }
