@@ -1,7 +1,11 @@
 // Runs one benchmark search and prints its measurements as one JSON object.
 //
 //   search_benchmark PROBLEM [--max-complexity N] [--beam-width N] [--reference]
-//                    [--scalar-math]
+//                    [--scalar-math] [--arithmetic] [--linear-scaling]
+//                    [--time-limit SECONDS]
+//
+// --arithmetic limits the operators to Neg, Inv, Plus, Times, Subtract,
+// Divide, Square and Cube.
 //
 // PROBLEM is one of: x100, x1000, xyz1000, constant, mid. Peak memory is
 // measured by the caller (one process per search).
@@ -60,6 +64,8 @@ int main(int argc, char** argv) {
   tov::SearchControl control;
   tov::SearchStats stats;
   control.stats = &stats;
+  tov::SearchEnding ending;
+  control.ending = &ending;
   for (int i = 2; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--max-complexity") && i + 1 < argc) {
       config.max_complexity = std::strtoull(argv[++i], nullptr, 10);
@@ -69,6 +75,16 @@ int main(int argc, char** argv) {
       control.reference_evaluator = true;
     } else if (!std::strcmp(argv[i], "--scalar-math")) {
       tov::vmath::use_vector_paths(false);
+    } else if (!std::strcmp(argv[i], "--arithmetic")) {
+      config.operator_mask = 0;
+      for (const auto id : {tov::op_id::kNeg, tov::op_id::kInv, tov::op_id::kPlus,
+                            tov::op_id::kTimes, tov::op_id::kSubtract, tov::op_id::kDivide,
+                            tov::op_id::kSquare, tov::op_id::kCube})
+        config.operator_mask |= std::uint64_t{1} << id;
+    } else if (!std::strcmp(argv[i], "--linear-scaling")) {
+      config.linear_scaling = true;
+    } else if (!std::strcmp(argv[i], "--time-limit") && i + 1 < argc) {
+      config.time_limit = std::strtod(argv[++i], nullptr);
     }
   }
   // The progress lines would only slow the measurement down.
@@ -118,8 +134,9 @@ int main(int argc, char** argv) {
   }
   std::printf(
       "{\"seconds\": %.3f, \"candidates\": [%s], \"evaluated\": %llu, \"refinements\": %llu, "
-      "\"results\": %zu, \"best\": \"%s\", \"error\": %.6e}\n",
+      "\"results\": %zu, \"best\": \"%s\", \"error\": %.6e, \"levels\": %llu}\n",
       seconds, levels.c_str(), static_cast<unsigned long long>(evaluated),
-      static_cast<unsigned long long>(stats.refinements), results, best.c_str(), error);
+      static_cast<unsigned long long>(stats.refinements), results, best.c_str(), error,
+      static_cast<unsigned long long>(ending.last_level));
   return 0;
 }

@@ -62,19 +62,25 @@ def _engine(search_id, start):
 
 
 def _evaluate_shard(search_id, start, level, retained, shard, shards):
+    """The shard's summary, and the CPU seconds of generating the level on
+    this worker (0 when it was already generated) and of evaluating the
+    shard."""
     engine, lock = _engine(search_id, start)
     with lock:
         began = time.process_time()
-        message = engine.evaluate(level, retained, shard, shards)
-        return message, time.process_time() - began
+        engine.prepare(level, retained)
+        prepared = time.process_time()
+        message = engine.evaluate(shard, shards)
+        return message, prepared - began, time.process_time() - prepared
 
 
 def _complete_shard(search_id, start, level, retained, shard, shards, plan):
     engine, lock = _engine(search_id, start)
     with lock:
         began = time.process_time()
-        message = engine.complete(level, retained, shard, shards, plan)
-        return message, time.process_time() - began
+        engine.prepare(level, retained)
+        message = engine.complete(shard, shards, plan)
+        return message, 0.0, time.process_time() - began
 
 
 def _hold(value):
@@ -103,13 +109,14 @@ class _Transport:
         self.start_future = None
         self.retained = []
         self.placement = {}
-        self.levels = []  # per level: shard CPU seconds, bytes out and back
+        self.levels = []  # per level: shard CPU seconds and workers, bytes, wall seconds
 
     def start(self, data, config):
         self.start_future = self.client.submit(_hold, (data, config), pure=False)
         self.bytes_once = len(data) + len(config)
 
     def evaluate(self, level, retained, stop):
+        began = time.perf_counter()
         sent = 0
         if retained is not None:
             self.retained.append(self.client.submit(_hold, retained, pure=False))
@@ -134,13 +141,16 @@ class _Transport:
         # The second round goes where each shard's scores already are.
         who = self.client.who_has(futures)
         self.placement = {i: list(who.get(f.key, ())) for i, f in enumerate(futures)}
-        messages = [message for message, _ in results]
+        messages = [message for message, _, _ in results]
         self.levels.append(
             {
                 "level": level,
-                "cpu": [cpu for _, cpu in results],
+                "generation": [generation for _, generation, _ in results],
+                "cpu": [cpu for _, _, cpu in results],
+                "workers": [self.placement[i][0] if self.placement[i] else None for i in range(len(futures))],
                 "sent": sent,
                 "received": sum(len(m) for m in messages),
+                "began": began,
             }
         )
         return messages
@@ -166,11 +176,12 @@ class _Transport:
         results = self._gather(futures, stop)
         if results is None:
             return None
-        messages = [message for message, _ in results]
+        messages = [message for message, _, _ in results]
         stats = self.levels[-1]
-        stats["cpu"] = [a + b for a, (_, b) in zip(stats["cpu"], results)]
+        stats["cpu"] = [a + b for a, (_, _, b) in zip(stats["cpu"], results)]
         stats["sent"] += len(plan) * self.shards
         stats["received"] += sum(len(m) for m in messages)
+        stats["seconds"] = time.perf_counter() - stats.pop("began")
         return messages
 
     def _gather(self, futures, stop):
@@ -208,8 +219,12 @@ class DaskSearcher:
     default twice the number of worker threads). Results, errors and warnings
     are those of `searcher` called directly, bit for bit; the progress report
     lines print on the client as the searcher's `verbose` says (there is no
-    per-percent progress line). `stats` holds, after each search, per level:
-    the shards' CPU seconds and the bytes sent out and back.
+    per-percent progress line). `stats` holds, after each search, one dict
+    per level: `level`, the shards' CPU seconds (`cpu`, both rounds), the
+    CPU seconds each shard's worker spent generating the level first
+    (`generation`, 0 where it already had), the workers that evaluated them
+    (`workers`), the bytes `sent` out and `received` back, and the wall
+    `seconds` of its two rounds.
     """
 
     def __init__(self, searcher, client, *, shards=None):

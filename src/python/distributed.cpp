@@ -135,44 +135,11 @@ PyObject* construct_engine(PyTypeObject* type, PyObject* args, PyObject* kwargs)
   });
 }
 
-// The level, the retained-levels list and the shard arguments of a call.
-struct ShardCall {
-  std::size_t level = 0;
-  std::vector<std::string_view> retained;
-  std::size_t shard = 0;
-  std::size_t shards = 0;
-  PyRef keep;  // keeps the retained bytes alive
-};
-
-std::optional<ShardCall> read_shard_call(PyObject* const* args) {
-  ShardCall call;
-  const std::optional<std::uint64_t> level = unsigned_argument("level", args[0]);
-  const std::optional<std::uint64_t> shard = level ? unsigned_argument("shard", args[2]) : level;
-  const std::optional<std::uint64_t> shards = shard ? unsigned_argument("shards", args[3]) : shard;
-  if (!shards) return std::nullopt;
-  call.keep = PyRef(PySequence_Fast(args[1], "retained must be a list of bytes"));
-  if (!call.keep) return std::nullopt;
-  for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(call.keep.get()); ++i) {
-    const std::optional<std::string_view> view =
-        view_of(PySequence_Fast_GET_ITEM(call.keep.get(), i));
-    if (!view) return std::nullopt;
-    call.retained.push_back(*view);
-  }
-  if (*shards == 0 || *shard >= *shards) {
-    raise_message(PyExc_ValueError, "shard must be below shards");
-    return std::nullopt;
-  }
-  call.level = *level;
-  call.shard = *shard;
-  call.shards = *shards;
-  return call;
-}
-
 // Runs `work` on the engine without the interpreter lock; its result as
-// bytes, or a RuntimeError with its failure.
+// bytes (or None for an empty result), or a RuntimeError with its failure.
 template <class Work>
 PyObject* without_lock(Work&& work) {
-  std::string out;
+  std::optional<std::string> out;
   std::optional<std::string> failure;
   Py_BEGIN_ALLOW_THREADS;
   try {
@@ -182,55 +149,96 @@ PyObject* without_lock(Work&& work) {
   }
   Py_END_ALLOW_THREADS;
   if (failure) return raise_message(PyExc_RuntimeError, *failure);
-  return bytes_of(out);
+  if (!out) return PyRef::borrow(Py_None).release();
+  return bytes_of(*out);
 }
 
-constexpr std::array<std::string_view, 4> kEvaluateParameters = {"level", "retained", "shard",
-                                                                 "shards"};
-constexpr std::array<std::string_view, 5> kCompleteParameters = {"level", "retained", "shard",
-                                                                 "shards", "plan"};
-const Signature kEvaluateSignature{"_Engine.evaluate()", kEvaluateParameters, 4};
-const Signature kCompleteSignature{"_Engine.complete()", kCompleteParameters, 5};
+// A shard and the number of shards; false with an exception set.
+bool read_shard(PyObject* shard_object, PyObject* shards_object, std::size_t& shard,
+                std::size_t& shards) {
+  const std::optional<std::uint64_t> a = unsigned_argument("shard", shard_object);
+  const std::optional<std::uint64_t> b = a ? unsigned_argument("shards", shards_object) : a;
+  if (!b) return false;
+  if (*b == 0 || *a >= *b) {
+    raise_message(PyExc_ValueError, "shard must be below shards");
+    return false;
+  }
+  shard = *a;
+  shards = *b;
+  return true;
+}
+
+constexpr std::array<std::string_view, 2> kPrepareParameters = {"level", "retained"};
+constexpr std::array<std::string_view, 2> kEvaluateParameters = {"shard", "shards"};
+constexpr std::array<std::string_view, 3> kCompleteParameters = {"shard", "shards", "plan"};
+const Signature kPrepareSignature{"_Engine.prepare()", kPrepareParameters, 2};
+const Signature kEvaluateSignature{"_Engine.evaluate()", kEvaluateParameters, 2};
+const Signature kCompleteSignature{"_Engine.complete()", kCompleteParameters, 3};
+
+PyObject* engine_prepare(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    std::array<PyObject*, 2> bound{};
+    if (!bind_fast_call(kPrepareSignature, args, nargs, kwnames, bound)) return nullptr;
+    const std::optional<std::uint64_t> level = unsigned_argument("level", bound[0]);
+    if (!level) return nullptr;
+    PyRef list(PySequence_Fast(bound[1], "retained must be a list of bytes"));
+    if (!list) return nullptr;
+    std::vector<std::string_view> retained;
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(list.get()); ++i) {
+      const std::optional<std::string_view> view =
+          view_of(PySequence_Fast_GET_ITEM(list.get(), i));
+      if (!view) return nullptr;
+      retained.push_back(*view);
+    }
+    WorkerEngine& engine = engine_of(self);
+    return without_lock([&]() -> std::optional<std::string> {
+      engine.prepare(*level, retained);
+      return std::nullopt;
+    });
+  });
+}
 
 PyObject* engine_evaluate(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                           PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    std::array<PyObject*, 4> bound{};
+    std::array<PyObject*, 2> bound{};
     if (!bind_fast_call(kEvaluateSignature, args, nargs, kwnames, bound)) return nullptr;
-    std::optional<ShardCall> call = read_shard_call(bound.data());
-    if (!call) return nullptr;
+    std::size_t shard = 0;
+    std::size_t shards = 0;
+    if (!read_shard(bound[0], bound[1], shard, shards)) return nullptr;
     WorkerEngine& engine = engine_of(self);
-    return without_lock([&] {
-      engine.prepare(call->level, call->retained);
-      return engine.evaluate(call->shard, call->shards);
-    });
+    return without_lock(
+        [&]() -> std::optional<std::string> { return engine.evaluate(shard, shards); });
   });
 }
 
 PyObject* engine_complete(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                           PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    std::array<PyObject*, 5> bound{};
+    std::array<PyObject*, 3> bound{};
     if (!bind_fast_call(kCompleteSignature, args, nargs, kwnames, bound)) return nullptr;
-    std::optional<ShardCall> call = read_shard_call(bound.data());
-    if (!call) return nullptr;
-    const std::optional<std::string_view> plan = view_of(bound[4]);
+    std::size_t shard = 0;
+    std::size_t shards = 0;
+    if (!read_shard(bound[0], bound[1], shard, shards)) return nullptr;
+    const std::optional<std::string_view> plan = view_of(bound[2]);
     if (!plan) return nullptr;
     WorkerEngine& engine = engine_of(self);
-    return without_lock([&] {
-      engine.prepare(call->level, call->retained);
-      return engine.complete(call->shard, call->shards, *plan);
+    return without_lock([&]() -> std::optional<std::string> {
+      return engine.complete(shard, shards, *plan);
     });
   });
 }
 
 PyMethodDef engine_methods[] = {
+    {"prepare", fast_call<engine_prepare>(), METH_FASTCALL | METH_KEYWORDS,
+     "prepare($self, level, retained)\n--\n\n"
+     "Generates `level` (retained: the retained levels 2 .. level-1), catching up as needed."},
     {"evaluate", fast_call<engine_evaluate>(), METH_FASTCALL | METH_KEYWORDS,
-     "evaluate($self, level, retained, shard, shards)\n--\n\n"
-     "The summary of one shard of a level (retained: the retained levels 2 .. level-1)."},
+     "evaluate($self, shard, shards)\n--\n\nThe summary of one shard of the prepared level."},
     {"complete", fast_call<engine_complete>(), METH_FASTCALL | METH_KEYWORDS,
-     "complete($self, level, retained, shard, shards, plan)\n--\n\n"
-     "The second round of one shard of a level, for a beam plan."},
+     "complete($self, shard, shards, plan)\n--\n\n"
+     "The second round of one shard of the prepared level, for a beam plan."},
     {nullptr, nullptr, 0, nullptr},
 };
 
