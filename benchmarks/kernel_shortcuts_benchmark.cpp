@@ -12,10 +12,10 @@
 // Each figure is the fastest of several timed rounds, so a busy neighbouring
 // core inflates it less.
 #include <algorithm>
-#include <cstdlib>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string_view>
 #include <vector>

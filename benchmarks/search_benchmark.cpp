@@ -77,9 +77,9 @@ int main(int argc, char** argv) {
       tov::vmath::use_vector_paths(false);
     } else if (!std::strcmp(argv[i], "--arithmetic")) {
       config.operator_mask = 0;
-      for (const auto id : {tov::op_id::kNeg, tov::op_id::kInv, tov::op_id::kPlus,
-                            tov::op_id::kTimes, tov::op_id::kSubtract, tov::op_id::kDivide,
-                            tov::op_id::kSquare, tov::op_id::kCube})
+      for (const auto id :
+           {tov::op_id::kNeg, tov::op_id::kInv, tov::op_id::kPlus, tov::op_id::kTimes,
+            tov::op_id::kSubtract, tov::op_id::kDivide, tov::op_id::kSquare, tov::op_id::kCube})
         config.operator_mask |= std::uint64_t{1} << id;
     } else if (!std::strcmp(argv[i], "--linear-scaling")) {
       config.linear_scaling = true;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test suite:
 #   1. formatting check (clang-format),
-#   2. C++ unit tests (GoogleTest through CTest),
+#   2. C++ unit tests (GoogleTest through CTest), and the math equivalence
+#      tests again with glibc's other build of exp and log,
 #   3. the same C++ tests under AddressSanitizer and UndefinedBehaviorSanitizer,
 #   4. the Python tests against the installed module,
 #   5. the Python tests against a module built with the sanitizers.
@@ -38,6 +39,12 @@ step "C++ unit tests"
 cmake -S . -B build/cpp -G Ninja -DTOV_SR_BUILD_TESTS=ON -DTOV_SR_BUILD_PYTHON=OFF >/dev/null
 cmake --build build/cpp -j "$JOBS"
 ctest --test-dir build/cpp --output-on-failure -j "$JOBS"
+
+step "Math equivalence tests with glibc's SSE2 exp and log"
+# The vector routines must switch themselves off where they do not match the
+# library build in use, and every fast path must still equal the plain one.
+GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2,-FMA build/cpp/tov_sr_tests --gtest_brief=1 \
+  --gtest_filter='Vector*:FastPaths*:RealShortcuts*:KernelShortcuts*:Search.VectorRoutinesChangeNoResult'
 
 if [ "${TOV_SR_QUICK:-0}" != 1 ]; then
   step "C++ unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"

@@ -186,8 +186,7 @@ PyObject* engine_prepare(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     if (!list) return nullptr;
     std::vector<std::string_view> retained;
     for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(list.get()); ++i) {
-      const std::optional<std::string_view> view =
-          view_of(PySequence_Fast_GET_ITEM(list.get(), i));
+      const std::optional<std::string_view> view = view_of(PySequence_Fast_GET_ITEM(list.get(), i));
       if (!view) return nullptr;
       retained.push_back(*view);
     }
@@ -224,9 +223,8 @@ PyObject* engine_complete(PyObject* self, PyObject* const* args, Py_ssize_t narg
     const std::optional<std::string_view> plan = view_of(bound[2]);
     if (!plan) return nullptr;
     WorkerEngine& engine = engine_of(self);
-    return without_lock([&]() -> std::optional<std::string> {
-      return engine.complete(shard, shards, *plan);
-    });
+    return without_lock(
+        [&]() -> std::optional<std::string> { return engine.complete(shard, shards, *plan); });
   });
 }
 

@@ -8,12 +8,12 @@
 #include <string>
 #include <string_view>
 
+#include "ops/vector_math.hpp"
 #include "python/binding.hpp"
 #include "python/distributed.hpp"
 #include "python/errors.hpp"
 #include "python/level_report.hpp"
 #include "python/py_ref.hpp"
-#include "ops/vector_math.hpp"
 #include "python/search_result_type.hpp"
 #include "python/searcher_type.hpp"
 
@@ -27,8 +27,7 @@ constexpr int kApiVersion = 1013;
 PyObject* math_signature(PyObject*, PyObject*) {
   return guarded([] {
     const std::string signature = vmath::math_signature();
-    return PyUnicode_FromStringAndSize(signature.data(),
-                                       static_cast<Py_ssize_t>(signature.size()));
+    return PyUnicode_FromStringAndSize(signature.data(), static_cast<Py_ssize_t>(signature.size()));
   });
 }
 

@@ -16,6 +16,7 @@
 #include "engine/beam.hpp"
 #include "engine/expansion.hpp"
 #include "engine/worker_pool.hpp"
+#include "ops/vector_math.hpp"
 #include "searcher/searcher.hpp"
 
 namespace tov {
@@ -398,6 +399,22 @@ TEST(Search, SteeredSearchesDoNotDependOnThreadCountOrEvaluator) {
     const std::string single = search(one, false);
     EXPECT_EQ(search(four, false), single) << "round " << round;
     EXPECT_EQ(search(four, true), single) << "round " << round;
+  }
+}
+
+TEST(Search, VectorRoutinesChangeNoResult) {
+  // The same searches with the vector exp, log and hypot turned off.
+  std::mt19937_64 rng(7);
+  for (int round = 0; round < 4; ++round) {
+    const Problem p = random_problem(rng);
+    SearchConfig config = small_config(5, 60);
+    config.exhaustive = true;
+    config.linear_scaling = round % 2 == 1;
+    const std::string fast = describe(quiet_search(p, config));
+    vmath::use_vector_paths(false);
+    const std::string scalar = describe(quiet_search(p, config));
+    vmath::use_vector_paths(true);
+    EXPECT_EQ(scalar, fast) << "round " << round;
   }
 }
 

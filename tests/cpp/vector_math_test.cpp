@@ -3,7 +3,7 @@
 // its neighbours, special values, random values and random bit patterns), in
 // place and on short arrays; and the self-check's choice of routines, which
 // must follow the glibc variant the process runs with. The suite also passes
-// with GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2,-FMA (tools/run_vector_math_sse2.sh).
+// with GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2,-FMA (tools/run_tests.sh does).
 #include <gtest/gtest.h>
 
 #include <bit>
