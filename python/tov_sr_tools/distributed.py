@@ -121,20 +121,7 @@ class _Transport:
         if retained is not None:
             self.retained.append(self.client.submit(_hold, retained, pure=False))
             sent = len(retained)
-        futures = [
-            self.client.submit(
-                _evaluate_shard,
-                self.search_id,
-                self.start_future,
-                level,
-                list(self.retained),
-                shard,
-                self.shards,
-                key=f"tov-evaluate-{self.search_id}-{level}-{shard}",
-                pure=False,
-            )
-            for shard in range(self.shards)
-        ]
+        futures = [self._submit(_evaluate_shard, level, shard) for shard in range(self.shards)]
         results = self._gather(futures, stop)
         if results is None:
             return None
@@ -147,7 +134,7 @@ class _Transport:
                 "level": level,
                 "generation": [generation for _, generation, _ in results],
                 "cpu": [cpu for _, _, cpu in results],
-                "workers": [self.placement[i][0] if self.placement[i] else None for i in range(len(futures))],
+                "workers": [(self.placement[i] or [None])[0] for i in range(len(futures))],
                 "sent": sent,
                 "received": sum(len(m) for m in messages),
                 "began": began,
@@ -157,19 +144,13 @@ class _Transport:
 
     def complete(self, level, plan, stop):
         futures = [
-            self.client.submit(
+            self._submit(
                 _complete_shard,
-                self.search_id,
-                self.start_future,
                 level,
-                list(self.retained),
                 shard,
-                self.shards,
                 plan,
-                key=f"tov-complete-{self.search_id}-{level}-{shard}",
                 workers=self.placement.get(shard) or None,
                 allow_other_workers=True,
-                pure=False,
             )
             for shard in range(self.shards)
         ]
@@ -183,6 +164,21 @@ class _Transport:
         stats["received"] += sum(len(m) for m in messages)
         stats["seconds"] = time.perf_counter() - stats.pop("began")
         return messages
+
+    def _submit(self, function, level, shard, *extra, **options):
+        return self.client.submit(
+            function,
+            self.search_id,
+            self.start_future,
+            level,
+            list(self.retained),
+            shard,
+            self.shards,
+            *extra,
+            key=f"tov-{function.__name__}-{self.search_id}-{level}-{shard}",
+            pure=False,
+            **options,
+        )
 
     def _gather(self, futures, stop):
         from distributed import wait

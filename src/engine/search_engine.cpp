@@ -362,13 +362,13 @@ bool SearchEngine::generate(const Poll& poll) {
 
 std::vector<std::uint64_t> SearchEngine::shard_bounds(std::size_t shards) const {
   // A candidate with parameters is refined: some tens of evaluations of its
-  // raw error's cost.
-  constexpr std::uint64_t kRefinedCost = 40;
+  // raw error's cost, and one Jacobian column more per parameter.
+  constexpr std::uint64_t kRefinedCost = 20;
   const auto cost = [&](const CandidateRef& ref) -> std::uint64_t {
     const std::size_t params =
         std::size_t{levels_[ref.left_level][ref.left].expression.param_count} +
         (ref.right_level ? levels_[ref.right_level][ref.right].expression.param_count : 0);
-    return params != 0 && config_.refine_params ? kRefinedCost : 1;
+    return params != 0 && config_.refine_params ? kRefinedCost * (1 + params) : 1;
   };
   std::uint64_t total = 0;
   for (const CandidateRef& ref : candidates_) total += cost(ref);

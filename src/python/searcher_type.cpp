@@ -298,6 +298,24 @@ PyObject* finish(Outcome<Value> outcome, const Call& call, const SearchConfig& c
   }
 }
 
+// What the data methods read after their inputs, in this order: the
+// targets, the weights and the callback.
+struct Targets {
+  std::vector<double> ys;
+  std::vector<double> weights;
+  PyObject* callback;
+};
+
+std::optional<Targets> read_targets(PyObject* ys, PyObject* weights, PyObject* callback) {
+  std::optional<std::vector<double>> values = convert_to_vec(ys);
+  if (!values) return std::nullopt;
+  std::optional<std::vector<double>> read = read_weights(weights, values->size());
+  if (!read) return std::nullopt;
+  const std::optional<PyObject*> function = read_callback(callback);
+  if (!function) return std::nullopt;
+  return Targets{std::move(*values), std::move(*read), *function};
+}
+
 PyObject* find_function(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
@@ -307,15 +325,11 @@ PyObject* find_function(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     if (!config) return nullptr;
     const std::optional<std::vector<double>> xs = convert_to_vec(bound[0]);
     if (!xs) return nullptr;
-    const std::optional<std::vector<double>> ys = convert_to_vec(bound[1]);
-    if (!ys) return nullptr;
-    const std::optional<std::vector<double>> weights = read_weights(bound[4], ys->size());
-    if (!weights) return nullptr;
-    const std::optional<PyObject*> callback = read_callback(bound[5]);
-    if (!callback) return nullptr;
-    const Call call(*callback);
+    const std::optional<Targets> targets = read_targets(bound[1], bound[4], bound[5]);
+    if (!targets) return nullptr;
+    const Call call(targets->callback);
     const tov::Searcher searcher(*config, call.control);
-    return finish(searcher.find_function(*xs, *ys, *weights), call, *config);
+    return finish(searcher.find_function(*xs, targets->ys, targets->weights), call, *config);
   });
 }
 
@@ -329,18 +343,16 @@ PyObject* search_rows(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     if (!config) return nullptr;
     const std::optional<std::vector<std::vector<double>>> inputs = convert_to_matrix(bound[0]);
     if (!inputs) return nullptr;
-    const std::optional<std::vector<double>> ys = convert_to_vec(bound[1]);
-    if (!ys) return nullptr;
-    const std::optional<std::vector<double>> weights = read_weights(bound[4], ys->size());
-    if (!weights) return nullptr;
-    const std::optional<PyObject*> callback = read_callback(bound[5]);
-    if (!callback) return nullptr;
-    const Call call(*callback);
+    const std::optional<Targets> targets = read_targets(bound[1], bound[4], bound[5]);
+    if (!targets) return nullptr;
+    const Call call(targets->callback);
     const tov::Searcher searcher(*config, call.control);
     if constexpr (candidates) {
-      return finish(searcher.find_candidates(*inputs, *ys, *weights), call, *config);
+      return finish(searcher.find_candidates(*inputs, targets->ys, targets->weights), call,
+                    *config);
     } else {
-      return finish(searcher.find_multivariate(*inputs, *ys, *weights), call, *config);
+      return finish(searcher.find_multivariate(*inputs, targets->ys, targets->weights), call,
+                    *config);
     }
   });
 }
