@@ -135,15 +135,7 @@ void FastRefiner::evaluate_dependent(std::span<const double> params, Buffer& out
 double FastRefiner::penalty(std::span<const double> params, const Affine& scale) const {
   const Objective& objective = *objective_;
   PenaltySums sums;
-  if (objective.linear_scaling) {
-    // The formula a f + b at the vector (a, params, b).
-    sums.add_value(scale.a);
-    for (const double p : params) sums.add_value(p);
-    sums.add_value(scale.b);
-    for (const double v : reals_) sums.add_value(v);
-  } else {
-    sums.add_parameter_vector(params, reals_);
-  }
+  sums.add_parameter_vector(params, reals_, objective.linear_scaling ? &scale : nullptr);
   return sums.penalty(objective.alpha, objective.l1_ratio);
 }
 

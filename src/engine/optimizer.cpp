@@ -35,15 +35,7 @@ void scale_in_place(std::vector<double>& f, const Objective& objective) {
 double parameter_vector_penalty(std::span<const double> params, std::span<const Token> tokens,
                                 const Objective& objective, const Affine& scale) {
   PenaltySums sums;
-  if (objective.linear_scaling) {
-    // The formula a f + b at the vector (a, params, b).
-    sums.add_value(scale.a);
-    for (const double p : params) sums.add_value(p);
-    sums.add_value(scale.b);
-    sums.add_parameter_vector({}, tokens);
-  } else {
-    sums.add_parameter_vector(params, tokens);
-  }
+  sums.add_parameter_vector(params, tokens, objective.linear_scaling ? &scale : nullptr);
   return sums.penalty(objective.alpha, objective.l1_ratio);
 }
 

@@ -25,6 +25,12 @@ inline double elastic_net_penalty(double alpha, double l1_ratio, double l1, doub
   return alpha * (a + b);
 }
 
+// The affine map of scaled predictions.
+struct Affine {
+  double a = 1.0;
+  double b = 0.0;
+};
+
 // The sums L1 = sum |v| and L2 = sum v*v over a formula's numeric constants,
 // and the elastic-net penalty from them. Floating-point addition is not
 // associative, so the order in which values enter is part of every
@@ -34,8 +40,10 @@ inline double elastic_net_penalty(double alpha, double l1_ratio, double l1, doub
 //   - a formula at an explicit parameter vector, as refinement evaluates it:
 //     the vector first, then the Real tokens in token order; the stored
 //     Param values are not counted (add_parameter_vector).
-// A scaled objective wraps either order in the affine map's a (first) and b
-// (last), added with add_value.
+// A scaled objective is that of the formula a f + b, whose constants in
+// token order are a, f's own, then b: its stored values are a, f's stored
+// values, b (add_value around add_stored_values), and its parameter vector
+// is (a, f's parameters, b), followed by f's Real tokens.
 class PenaltySums {
  public:
   void add_value(double v) {
@@ -56,6 +64,16 @@ class PenaltySums {
   void add_parameter_vector(std::span<const double> params, std::span<const double> reals) {
     for (const double p : params) add_value(p);
     for (const double v : reals) add_value(v);
+  }
+  // Either of the above for a f + b when `scale` is given, for f when null.
+  template <class Reals>
+  void add_parameter_vector(std::span<const double> params, const Reals& reals,
+                            const Affine* scale) {
+    if (scale == nullptr) return add_parameter_vector(params, reals);
+    add_value(scale->a);
+    for (const double p : params) add_value(p);
+    add_value(scale->b);
+    add_parameter_vector({}, reals);
   }
 
   double penalty(double alpha, double l1_ratio) const {
@@ -102,12 +120,6 @@ struct Objective {
 
   // w_i * t with w_i = 1 when unweighted; t is a squared or product term.
   double weighted(std::size_t i, double t) const { return weights.empty() ? t : weights[i] * t; }
-};
-
-// The affine map of scaled predictions.
-struct Affine {
-  double a = 1.0;
-  double b = 0.0;
 };
 
 // The weighted least-squares (a, b) of the targets on predictions f(i),
