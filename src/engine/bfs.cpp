@@ -4,7 +4,6 @@
 
 #include <utility>
 
-#include "engine/distributed.hpp"
 #include "engine/driver.hpp"
 #include "engine/worker_pool.hpp"
 
@@ -15,14 +14,14 @@ Outcome<std::vector<SearchResult>> run_bfs(std::span<const std::vector<double>> 
                                            std::span<const double> weights,
                                            const SearchConfig& config,
                                            const SearchControl& control) {
-  if (control.transport != nullptr)
-    return run_distributed(rows, targets, weights, config, control, *control.transport);
   Outcome<PreparedData> data = prepare_search_data(rows, targets, weights, config);
   if (!data) return std::move(data.error());
   const std::size_t searched_rows = data.value().searched.samples.size();
   WorkerPool& pool = control.pool ? *control.pool : WorkerPool::process_pool();
-  LocalBackend backend(std::move(data.value().searched), config, pool, control.reference_evaluator);
-  return run_search(std::move(data.value().all), searched_rows, config, control, backend);
+  const SearchSpace space = make_search_space(config);
+  LocalBackend backend(std::move(data.value().searched), config, space, pool,
+                       control.reference_evaluator);
+  return run_search(std::move(data.value().all), searched_rows, config, control, space, backend);
 }
 
 Outcome<std::vector<SearchResult>> run_bfs(std::span<const std::vector<double>> rows,

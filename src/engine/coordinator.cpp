@@ -10,6 +10,21 @@
 
 namespace tov {
 
+std::optional<FrontCandidate> front_pick(std::span<const ShardSummary> summaries) {
+  const ShardSummary* first = nullptr;
+  const FrontCandidate* lowest = nullptr;
+  for (const ShardSummary& s : summaries) {
+    if (s.first && (first == nullptr || s.first->index < first->first->index)) first = &s;
+    if (!s.lowest) continue;
+    if (lowest == nullptr || s.lowest->value < lowest->value ||
+        (s.lowest->value == lowest->value && s.lowest->index < lowest->index))
+      lowest = &*s.lowest;
+  }
+  if (first == nullptr) return std::nullopt;
+  if (std::isnan(first->first->value) || lowest == nullptr) return first->first;
+  return *lowest;
+}
+
 SearchCoordinator::SearchCoordinator(SearchData final_data, std::size_t searched_rows,
                                      const SearchConfig& config, const SearchControl& control,
                                      std::shared_ptr<const OperatorRegistry> registry)
@@ -32,7 +47,10 @@ bool SearchCoordinator::interrupted() const {
 }
 
 bool SearchCoordinator::past_deadline() const {
-  return deadline_ && std::chrono::steady_clock::now() >= *deadline_;
+  if (deadline_passed_ || !deadline_) return deadline_passed_;
+  deadline_passed_ = control_.deadline_passed ? control_.deadline_passed(level_, step_)
+                                              : std::chrono::steady_clock::now() >= *deadline_;
+  return deadline_passed_;
 }
 
 bool SearchCoordinator::should_stop() const { return interrupted() || past_deadline(); }
@@ -69,6 +87,7 @@ std::optional<SearchError> SearchCoordinator::check_memory(
 
 void SearchCoordinator::begin_level(std::size_t level) {
   level_ = level;
+  step_ = LevelStep::Start;
   level_start_ = std::chrono::steady_clock::now();
 }
 
@@ -135,9 +154,7 @@ void SearchCoordinator::abandon_level(bool progress_showing) {
 
 Outcome<std::vector<SearchResult>> SearchCoordinator::finalize() {
   if (control_.ending) *control_.ending = ending();
-  // A search cut short answers as the search that ends at its last level.
-  const std::uint64_t max_complexity =
-      time_limit_reached_ || stopped_by_callback_ ? completed_level_ : config_.max_complexity;
+  const std::uint64_t max_complexity = ending().answered_max_complexity(config_.max_complexity);
   const Objective objective = final_data_.objective(config_);
   return select_final(front_, registry_, config_, final_data_.samples, objective,
                       searched_rows_ != final_data_.samples.size(), max_complexity);

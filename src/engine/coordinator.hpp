@@ -16,14 +16,20 @@
 #include <vector>
 
 #include "config/search_config.hpp"
-#include "engine/bfs.hpp"
 #include "engine/pareto.hpp"
+#include "engine/search_control.hpp"
 #include "engine/search_data.hpp"
 #include "engine/search_engine.hpp"
 #include "result/search_error.hpp"
 #include "result/search_result.hpp"
 
 namespace tov {
+
+// The candidate the front feed stores for a level whose summaries are
+// given: feeding every scored candidate in order, each replacing the stored
+// one when its value is strictly lower, leaves the first one if its value is
+// NaN, else the first of the lowest non-NaN values.
+std::optional<FrontCandidate> front_pick(std::span<const ShardSummary> summaries);
 
 class SearchCoordinator {
  public:
@@ -37,7 +43,8 @@ class SearchCoordinator {
   // goes on past them (no early exit), after printing the start message.
   bool seed(std::span<const std::pair<Expression, double>> seeds);
 
-  // True when the deadline has passed.
+  // True when the deadline has passed: by the clock, or where the control's
+  // deadline_passed places it. Once passed, it stays passed.
   bool past_deadline() const;
   // The caller's interrupt request, or the deadline.
   bool should_stop() const;
@@ -50,15 +57,19 @@ class SearchCoordinator {
                                           std::uint64_t unary_operators,
                                           std::uint64_t binary_operators, std::uint64_t workers);
 
+  // The level starts (at LevelStep::Start), and moves on to `step`.
   void begin_level(std::size_t level);
+  void enter(LevelStep step) { step_ = step; }
   // The console's progress line of the level (printing nothing when output
   // is off).
   LevelProgress progress_line() const;
   // Ends the progress line when candidates were shown.
   void end_evaluation(std::uint64_t count) const;
-  // Round 1 of the beam plan, and the front feed.
-  void feed_front(std::span<const ShardSummary> summaries);
+  // Round 1 of the beam plan.
   BeamPlan plan_beam(std::span<const ShardSummary> summaries, const KeyOf& key_of) const;
+
+  // The front feed of a completed level.
+  void feed_front(std::span<const ShardSummary> summaries);
 
   // The level is complete with `retained` expressions: prints its report,
   // runs the early exit and the level callback. True when the search goes
@@ -88,6 +99,8 @@ class SearchCoordinator {
   std::optional<std::chrono::steady_clock::time_point> deadline_;
   std::chrono::steady_clock::time_point level_start_;
   std::size_t level_ = 1;
+  LevelStep step_ = LevelStep::Start;
+  mutable bool deadline_passed_ = false;
   std::size_t completed_level_ = 0;
   bool time_limit_reached_ = false;
   bool stopped_by_callback_ = false;

@@ -17,7 +17,7 @@ const Poll kNeverStop = [] { return false; };
 WorkerEngine::WorkerEngine(std::string_view data, std::string_view config, std::size_t threads)
     : config_(wire::decode_config(config)),
       pool_(threads),
-      engine_(wire::decode_data(data), config_, pool_) {
+      engine_(wire::decode_data(data), config_, make_search_space(config_), pool_) {
   static_cast<void>(engine_.seed());
 }
 
@@ -68,14 +68,11 @@ std::string WorkerEngine::complete(std::size_t shard, std::size_t shards, std::s
 }
 
 ShardedBackend::ShardedBackend(SearchData data, const SearchConfig& config,
-                               ShardTransport& transport)
-    : data_(std::move(data)), config_(config), transport_(transport) {}
+                               const SearchSpace& space, ShardTransport& transport)
+    : data_(std::move(data)), config_(config), space_(space), transport_(transport) {}
 
 std::vector<std::pair<Expression, double>> ShardedBackend::seed() {
-  // Seeding needs no more than the leaves' errors; a one-thread pool serves.
-  WorkerPool pool(1);
-  SearchEngine engine(data_, config_, pool);
-  return engine.seed();
+  return seed_leaves(data_, data_.objective(config_), space_.registry->ops());
 }
 
 std::optional<LevelSummaries> ShardedBackend::evaluate(LevelProgress&, const Poll& poll) {
@@ -144,8 +141,9 @@ Outcome<std::vector<SearchResult>> run_distributed(std::span<const std::vector<d
   const std::size_t searched_rows = data.value().searched.samples.size();
   if (!transport.start(wire::encode(data.value().searched), wire::encode(config)))
     return SearchError{Interrupted{}};
-  ShardedBackend backend(std::move(data.value().searched), config, transport);
-  return run_search(std::move(data.value().all), searched_rows, config, control, backend);
+  const SearchSpace space = make_search_space(config);
+  ShardedBackend backend(std::move(data.value().searched), config, space, transport);
+  return run_search(std::move(data.value().all), searched_rows, config, control, space, backend);
 }
 
 }  // namespace tov

@@ -71,7 +71,8 @@ class ShardedBackend final : public ShardBackend {
  public:
   // `data` are the rows the levels are searched on; the seeds are computed
   // here, like every worker computes them.
-  ShardedBackend(SearchData data, const SearchConfig& config, ShardTransport& transport);
+  ShardedBackend(SearchData data, const SearchConfig& config, const SearchSpace& space,
+                 ShardTransport& transport);
 
   std::vector<std::pair<Expression, double>> seed() override;
   std::optional<LevelSummaries> evaluate(LevelProgress& progress, const Poll& poll) override;
@@ -86,6 +87,7 @@ class ShardedBackend final : public ShardBackend {
  private:
   SearchData data_;
   const SearchConfig& config_;
+  const SearchSpace& space_;
   ShardTransport& transport_;
   std::size_t level_ = 1;
   std::optional<std::string> retained_;  // the last level's retained expressions

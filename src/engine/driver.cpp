@@ -15,56 +15,55 @@ namespace {
 enum class LevelEnd { Completed, Interrupted, Deadline };
 
 // Runs one level; `count` receives its number of candidates, `kept` the
-// number it retains.
+// number it retains. The front takes the level's candidates only once the
+// level is complete: a level abandoned at any step leaves the search as it
+// was before it.
 LevelEnd run_level(ShardBackend& backend, SearchCoordinator& coordinator, const Poll& poll,
                    SearchStats* stats, std::uint64_t& count, std::uint64_t& kept) {
-  const auto stopped = [&] {
-    return coordinator.interrupted() ? LevelEnd::Interrupted : LevelEnd::Deadline;
+  const auto stopped = [&](bool progress_showing) {
+    if (coordinator.interrupted()) return LevelEnd::Interrupted;
+    coordinator.abandon_level(progress_showing);
+    return LevelEnd::Deadline;
+  };
+  // Each step starts with the deadline checked, so a deadline falls between
+  // steps as it can within them.
+  const auto enter = [&](LevelStep step) {
+    coordinator.enter(step);
+    return !poll();
   };
   LevelProgress progress = coordinator.progress_line();
+  if (!enter(LevelStep::Evaluation)) return stopped(false);
   const std::optional<LevelSummaries> level = backend.evaluate(progress, poll);
   if (stats) stats->refinements = backend.refinements();
-  if (!level) {
-    if (!coordinator.interrupted()) coordinator.abandon_level(progress.started());
-    return stopped();
-  }
+  if (!level) return stopped(progress.started());
   count = level->candidates;
   if (stats) stats->candidates.push_back(count);
   if (backend.shows_progress()) coordinator.end_evaluation(count);
 
-  coordinator.feed_front(level->shards);
+  if (!enter(LevelStep::BeamPlan)) return stopped(false);
   const BeamPlan plan =
       coordinator.plan_beam(level->shards, [&](std::uint64_t i) { return backend.key(i); });
+  if (!enter(LevelStep::SecondRound)) return stopped(false);
   std::optional<std::vector<RankedRest>> rest = backend.remaining(plan, poll);
-  if (!rest) {
-    if (!coordinator.interrupted()) coordinator.abandon_level(false);
-    return stopped();
-  }
+  if (!rest) return stopped(false);
   const std::vector<std::uint64_t> picked = finish_beam(plan, std::move(*rest));
+  if (!enter(LevelStep::Expressions)) return stopped(false);
   std::optional<std::vector<Expression>> retained = backend.expressions(picked, poll);
+  if (!retained) return stopped(false);
   kept = picked.size();
-  if (!retained || !backend.retain(std::move(*retained), poll)) {
-    if (!coordinator.interrupted()) coordinator.abandon_level(false);
-    return stopped();
-  }
+  if (!enter(LevelStep::Retention)) return stopped(false);
+  if (!backend.retain(std::move(*retained), poll)) return stopped(false);
+  coordinator.feed_front(level->shards);
   return LevelEnd::Completed;
-}
-
-std::vector<std::uint64_t> enabled_counts(std::uint64_t mask) {
-  std::vector<std::uint64_t> counts(3, 0);
-  for (const BuiltinInfo& info : kBuiltins)
-    if ((mask >> info.id) & 1) ++counts[info.arity];
-  return counts;
 }
 
 }  // namespace
 
 Outcome<std::vector<SearchResult>> run_search(SearchData data, std::size_t searched_rows,
                                               const SearchConfig& config,
-                                              const SearchControl& control, ShardBackend& backend) {
-  SearchCoordinator coordinator(
-      std::move(data), searched_rows, config, control,
-      std::make_shared<const OperatorRegistry>(OperatorRegistry::with_builtins()));
+                                              const SearchControl& control,
+                                              const SearchSpace& space, ShardBackend& backend) {
+  SearchCoordinator coordinator(std::move(data), searched_rows, config, control, space.registry);
   const Poll poll = [&] { return coordinator.should_stop(); };
   const auto interrupted = [] {
     return Outcome<std::vector<SearchResult>>(SearchError{Interrupted{}});
@@ -75,18 +74,17 @@ Outcome<std::vector<SearchResult>> run_search(SearchData data, std::size_t searc
 
   const std::vector<std::pair<Expression, double>> seeds = backend.seed();
   std::vector<std::uint64_t> level_sizes{0, seeds.size()};
-  const std::vector<std::uint64_t> operators = enabled_counts(config.operator_mask);
   if (coordinator.seed(seeds)) {
     for (std::uint64_t level = 2; level <= config.max_complexity; ++level) {
       if (coordinator.interrupted()) return interrupted();
+      coordinator.begin_level(level);
       if (coordinator.past_deadline()) {
         coordinator.abandon_level(false);
         break;
       }
-      if (auto error = coordinator.check_memory(level, level_sizes, operators[1], operators[2],
-                                                backend.workers()))
+      if (auto error = coordinator.check_memory(level, level_sizes, space.unary.size(),
+                                                space.binary.size(), backend.workers()))
         return std::move(*error);
-      coordinator.begin_level(level);
       std::uint64_t candidates = 0;
       std::uint64_t kept = 0;
       const LevelEnd end = run_level(backend, coordinator, poll, control.stats, candidates, kept);
@@ -100,9 +98,9 @@ Outcome<std::vector<SearchResult>> run_search(SearchData data, std::size_t searc
   return coordinator.finalize();
 }
 
-LocalBackend::LocalBackend(SearchData data, const SearchConfig& config, WorkerPool& pool,
-                           bool reference_evaluator)
-    : engine_(std::move(data), config, pool), pool_(pool) {
+LocalBackend::LocalBackend(SearchData data, const SearchConfig& config, SearchSpace space,
+                           WorkerPool& pool, bool reference_evaluator)
+    : engine_(std::move(data), config, std::move(space), pool), pool_(pool) {
   if (reference_evaluator) engine_.use_reference_evaluator();
 }
 

@@ -13,9 +13,10 @@
 #include <vector>
 
 #include "config/search_config.hpp"
-#include "engine/bfs.hpp"
+#include "engine/search_control.hpp"
 #include "engine/search_data.hpp"
 #include "engine/search_engine.hpp"
+#include "engine/search_space.hpp"
 #include "result/search_error.hpp"
 #include "result/search_result.hpp"
 
@@ -58,17 +59,18 @@ class ShardBackend {
   virtual std::uint64_t workers() const = 0;
 };
 
-// Runs a whole search on `backend`, whose levels are searched on
-// `searched_rows` of the rows of `data`; the final selection uses all of
+// Runs a whole search over `space` on `backend`, whose levels are searched
+// on `searched_rows` of the rows of `data`; the final selection uses all of
 // them.
 Outcome<std::vector<SearchResult>> run_search(SearchData data, std::size_t searched_rows,
                                               const SearchConfig& config,
-                                              const SearchControl& control, ShardBackend& backend);
+                                              const SearchControl& control,
+                                              const SearchSpace& space, ShardBackend& backend);
 
 // The backend of the local search: one engine over the whole level.
 class LocalBackend final : public ShardBackend {
  public:
-  LocalBackend(SearchData data, const SearchConfig& config, WorkerPool& pool,
+  LocalBackend(SearchData data, const SearchConfig& config, SearchSpace space, WorkerPool& pool,
                bool reference_evaluator);
 
   std::vector<std::pair<Expression, double>> seed() override { return engine_.seed(); }

@@ -44,30 +44,7 @@ std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
   return __builtin_add_overflow(a, b, &r) ? UINT64_MAX : r;
 }
 
-std::vector<std::uint64_t> enabled_ids(const OperatorRegistry& registry, std::uint8_t arity,
-                                       std::uint64_t mask) {
-  std::vector<std::uint64_t> ids;
-  for (const std::uint64_t id : registry.ids_by_arity(arity))
-    if (id < 64 && (mask >> id) & 1) ids.push_back(id);
-  return ids;
-}
-
 }  // namespace
-
-std::optional<FrontCandidate> front_pick(std::span<const ShardSummary> summaries) {
-  const ShardSummary* first = nullptr;
-  const FrontCandidate* lowest = nullptr;
-  for (const ShardSummary& s : summaries) {
-    if (s.first && (first == nullptr || s.first->index < first->first->index)) first = &s;
-    if (!s.lowest) continue;
-    if (lowest == nullptr || s.lowest->value < lowest->value ||
-        (s.lowest->value == lowest->value && s.lowest->index < lowest->index))
-      lowest = &*s.lowest;
-  }
-  if (first == nullptr) return std::nullopt;
-  if (std::isnan(first->first->value) || lowest == nullptr) return first->first;
-  return *lowest;
-}
 
 std::uint64_t generated_count(std::size_t level, std::span<const std::uint64_t> level_sizes,
                               std::uint64_t unary_operators, std::uint64_t binary_operators) {
@@ -116,24 +93,19 @@ struct SearchEngine::Evaluated {
   bool refined_run = false;  // refinement was attempted
 };
 
-SearchEngine::SearchEngine(SearchData data, const SearchConfig& config, WorkerPool& pool)
+SearchEngine::SearchEngine(SearchData data, const SearchConfig& config, SearchSpace space,
+                           WorkerPool& pool)
     : data_(std::move(data)),
       config_(config),
       objective_(data_.objective(config_)),
       pool_(pool),
-      registry_(std::make_shared<const OperatorRegistry>(OperatorRegistry::with_builtins())),
-      unary_(enabled_ids(*registry_, 1, config.operator_mask)),
-      binary_(enabled_ids(*registry_, 2, config.operator_mask)),
+      registry_(std::move(space.registry)),
+      unary_(std::move(space.unary)),
+      binary_(std::move(space.binary)),
       seen_(random_key()),
       levels_(1) {}
 
 SearchEngine::~SearchEngine() = default;
-
-std::vector<std::uint64_t> SearchEngine::level_sizes() const {
-  std::vector<std::uint64_t> sizes;
-  for (const auto& level : levels_) sizes.push_back(level.size());
-  return sizes;
-}
 
 std::uint64_t SearchEngine::refinements() const { return refinements_; }
 
@@ -189,22 +161,35 @@ LevelEntry SearchEngine::make_entry(Expression expression) const {
   return entry;
 }
 
-std::vector<std::pair<Expression, double>> SearchEngine::seed() {
-  levels_.resize(2);
+std::vector<std::pair<Expression, double>> seed_leaves(const SearchData& data,
+                                                       const Objective& objective,
+                                                       OperatorList ops) {
   std::vector<std::pair<Expression, double>> seeds;
+  std::vector<Fingerprint> seen;
   const auto offer = [&](Expression leaf) {
-    const auto fp = fingerprint(leaf, registry_->ops());
-    if (!fp) return;
-    const CandidateRef owner{static_cast<std::uint32_t>(levels_[1].size()), 0, 1, 0,
-                             SeenSet::kSeed};
-    if (!seen_.insert(seen_.hash(*fp), *fp, owner, levels_)) return;
-    const double error = compute_raw_error(leaf, data_.samples, objective_, registry_->ops());
-    seeds.emplace_back(leaf, error);
-    levels_[1].push_back(make_entry(std::move(leaf)));
+    std::optional<Fingerprint> fp = fingerprint(leaf, ops);
+    if (!fp || std::find(seen.begin(), seen.end(), *fp) != seen.end()) return;
+    seen.push_back(std::move(*fp));
+    const double error = compute_raw_error(leaf, data.samples, objective, ops);
+    seeds.emplace_back(std::move(leaf), error);
   };
   offer(make_param_leaf());
-  for (std::size_t j = 0; j < data_.variables; ++j)
+  for (std::size_t j = 0; j < data.variables; ++j)
     offer(make_var_leaf(static_cast<std::uint8_t>(j)));
+  return seeds;
+}
+
+std::vector<std::pair<Expression, double>> SearchEngine::seed() {
+  levels_.resize(2);
+  std::vector<std::pair<Expression, double>> seeds =
+      seed_leaves(data_, objective_, registry_->ops());
+  for (const auto& [leaf, error] : seeds) {
+    const CandidateRef owner{static_cast<std::uint32_t>(levels_[1].size()), 0, 1, 0,
+                             SeenSet::kSeed};
+    const std::optional<Fingerprint> fp = fingerprint(leaf, registry_->ops());
+    static_cast<void>(seen_.insert(seen_.hash(*fp), *fp, owner, levels_));
+    levels_[1].push_back(make_entry(leaf));
+  }
   return seeds;
 }
 

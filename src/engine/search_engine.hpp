@@ -26,6 +26,7 @@
 #include "engine/console.hpp"
 #include "engine/expansion.hpp"
 #include "engine/search_data.hpp"
+#include "engine/search_space.hpp"
 #include "engine/seen_set.hpp"
 #include "ops/registry.hpp"
 
@@ -57,12 +58,6 @@ struct ShardSummary {
   std::vector<Ranked> top;  // the best beam_width by (score, index)
 };
 
-// The candidate the front feed stores for a level whose summaries are
-// given: feeding every scored candidate in order, each replacing the stored
-// one when its value is strictly lower, leaves the first one if its value is
-// NaN, else the first of the lowest non-NaN values.
-std::optional<FrontCandidate> front_pick(std::span<const ShardSummary> summaries);
-
 // Candidates level `level` tries before deduplication, from the sizes of
 // the retained levels (saturating).
 std::uint64_t generated_count(std::size_t level, std::span<const std::uint64_t> level_sizes,
@@ -74,11 +69,17 @@ std::uint64_t generated_count(std::size_t level, std::span<const std::uint64_t> 
 std::uint64_t level_memory(std::size_t level, std::uint64_t generated, std::uint64_t beam_width,
                            std::uint64_t samples, std::uint64_t workers);
 
+// Level 1 of a search: the parameter leaf "C", then one leaf per variable,
+// each kept when its fingerprint is new, with its error on `data`.
+std::vector<std::pair<Expression, double>> seed_leaves(const SearchData& data,
+                                                       const Objective& objective,
+                                                       OperatorList ops);
+
 class SearchEngine {
  public:
   // `data` are the rows the levels are searched on. The pool runs the
   // parallel steps; it must outlive the engine.
-  SearchEngine(SearchData data, const SearchConfig& config, WorkerPool& pool);
+  SearchEngine(SearchData data, const SearchConfig& config, SearchSpace space, WorkerPool& pool);
   ~SearchEngine();
   SearchEngine(const SearchEngine&) = delete;
   SearchEngine& operator=(const SearchEngine&) = delete;
@@ -90,14 +91,9 @@ class SearchEngine {
   std::size_t level() const { return levels_.size() - 1; }
   // The last level whose retained expressions are installed (1 after seed).
   std::size_t retained_level() const { return level() - (pending_ ? 1 : 0); }
-  // Sizes of the retained levels, slot 0 first.
-  std::vector<std::uint64_t> level_sizes() const;
-  std::uint64_t unary_operators() const { return unary_.size(); }
-  std::uint64_t binary_operators() const { return binary_.size(); }
   std::uint64_t refinements() const;
 
-  // Level 1: the parameter leaf "C", then one leaf per variable, each kept
-  // when its fingerprint is new. Returns them with their errors.
+  // Level 1 (the seed leaves), installed; returns them with their errors.
   std::vector<std::pair<Expression, double>> seed();
 
   // Generates the candidates of level level() + 1. False when interrupted.

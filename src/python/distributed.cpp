@@ -13,6 +13,7 @@
 #include "python/binding.hpp"
 #include "python/errors.hpp"
 #include "python/py_ref.hpp"
+#include "python/searcher_type.hpp"
 #include "python/value_object.hpp"
 
 namespace tov::python {
@@ -98,8 +99,6 @@ class PythonTransport final : public ShardTransport {
 
   PyRef target_;
 };
-
-PythonTransport* pending = nullptr;
 
 // --- tov_sr._Engine ---------------------------------------------------------
 
@@ -268,14 +267,10 @@ PyObject* distributed_call(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
     if (!PyTuple_Check(bound[2]) || !(bound[3] == Py_None || PyDict_Check(bound[3])))
       return raise_message(PyExc_TypeError, "args must be a tuple and kwargs a dict or None");
     PythonTransport transport(bound[0]);
-    pending = &transport;
-    PyObject* result = PyObject_Call(bound[1], bound[2], bound[3] == Py_None ? nullptr : bound[3]);
-    pending = nullptr;
-    return result;
+    return call_search_method(bound[1], bound[2], bound[3] == Py_None ? nullptr : bound[3],
+                              transport);
   });
 }
-
-ShardTransport* take_pending_transport() { return std::exchange(pending, nullptr); }
 
 PyObject* engine_type() {
   static PyObject* type = nullptr;

@@ -19,8 +19,4 @@ PyObject* engine_type();
 PyObject* distributed_call(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                            PyObject* kwnames);
 
-// The transport the next Searcher method call should use, taken (and
-// cleared) by that call; null for a local search.
-ShardTransport* take_pending_transport();
-
 }  // namespace tov::python

@@ -4,7 +4,7 @@
 
 #include <Python.h>
 
-#include "engine/bfs.hpp"
+#include "engine/search_control.hpp"
 
 namespace tov::python {
 

@@ -28,7 +28,6 @@
 #include "engine/worker_pool.hpp"
 #include "python/binding.hpp"
 #include "python/conversion.hpp"
-#include "python/distributed.hpp"
 #include "python/errors.hpp"
 #include "python/level_report.hpp"
 #include "python/py_ref.hpp"
@@ -243,7 +242,6 @@ struct Call {
   explicit Call(PyObject* callback) {
     control.interrupted = [] { return PyErr_Occurred() != nullptr || PyErr_CheckSignals() < 0; };
     control.ending = &ending;
-    control.transport = take_pending_transport();
     if (callback == nullptr) return;
     control.on_level = [callback](const LevelReport& report) {
       PyRef record(make_level_report(report));
@@ -316,8 +314,8 @@ std::optional<Targets> read_targets(PyObject* ys, PyObject* weights, PyObject* c
   return Targets{std::move(*values), std::move(*read), *function};
 }
 
-PyObject* find_function(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                        PyObject* kwnames) {
+PyObject* find_function(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                        ShardTransport* transport) {
   return guarded([&]() -> PyObject* {
     Bound<kFunctionParameters.size()> bound;
     if (!bound.bind(kFindFunction, args, nargs, kwnames)) return nullptr;
@@ -328,14 +326,15 @@ PyObject* find_function(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     const std::optional<Targets> targets = read_targets(bound[1], bound[4], bound[5]);
     if (!targets) return nullptr;
     const Call call(targets->callback);
-    const tov::Searcher searcher(*config, call.control);
+    const tov::Searcher searcher(*config, call.control, transport);
     return finish(searcher.find_function(*xs, targets->ys, targets->weights), call, *config);
   });
 }
 
 // find_multivariate, fit and find_candidates: samples by variables, targets.
 template <const Signature& signature, bool candidates>
-PyObject* search_rows(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* search_rows(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                      ShardTransport* transport) {
   return guarded([&]() -> PyObject* {
     Bound<kMultivariateParameters.size()> bound;
     if (!bound.bind(signature, args, nargs, kwnames)) return nullptr;
@@ -346,7 +345,7 @@ PyObject* search_rows(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     const std::optional<Targets> targets = read_targets(bound[1], bound[4], bound[5]);
     if (!targets) return nullptr;
     const Call call(targets->callback);
-    const tov::Searcher searcher(*config, call.control);
+    const tov::Searcher searcher(*config, call.control, transport);
     if constexpr (candidates) {
       return finish(searcher.find_candidates(*inputs, targets->ys, targets->weights), call,
                     *config);
@@ -358,7 +357,7 @@ PyObject* search_rows(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
 }
 
 PyObject* recognize_constant(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames) {
+                             PyObject* kwnames, ShardTransport* transport) {
   return guarded([&]() -> PyObject* {
     Bound<kConstantParameters.size()> bound;
     if (!bound.bind(kRecognizeConstant, args, nargs, kwnames)) return nullptr;
@@ -369,10 +368,25 @@ PyObject* recognize_constant(PyObject* self, PyObject* const* args, Py_ssize_t n
     const std::optional<PyObject*> callback = read_callback(bound[3]);
     if (!callback) return nullptr;
     const Call call(*callback);
-    const tov::Searcher searcher(*config, call.control);
+    const tov::Searcher searcher(*config, call.control, transport);
     return finish(searcher.recognize_constant(*value), call, *config);
   });
 }
+
+// A search method with the transport its levels go through (null: this
+// process).
+using SearchMethod = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*,
+                                   ShardTransport*);
+
+template <SearchMethod method>
+PyObject* in_process(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return method(self, args, nargs, kwnames, nullptr);
+}
+
+// The search methods, in the order of the method table.
+constexpr std::array<SearchMethod, 5> kSearchMethods = {
+    find_function, search_rows<kFindMultivariate, false>, search_rows<kFit, false>,
+    search_rows<kFindCandidates, true>, recognize_constant};
 
 // --- Type -----------------------------------------------------------------
 
@@ -398,22 +412,21 @@ auto getters = [] {
 }();
 
 PyMethodDef methods[] = {
-    {"find_function", fast_call<find_function>(), METH_FASTCALL | METH_KEYWORDS,
+    {"find_function", fast_call<in_process<kSearchMethods[0]>>(), METH_FASTCALL | METH_KEYWORDS,
      "find_function($self, xs, ys, alpha=None, l1_ratio=None)\n--\n\n"
      "Finds a univariate function f(x) ≈ y.\nSupports both Python lists and NumPy arrays."},
-    {"find_multivariate", fast_call<search_rows<kFindMultivariate, false>>(),
-     METH_FASTCALL | METH_KEYWORDS,
+    {"find_multivariate", fast_call<in_process<kSearchMethods[1]>>(), METH_FASTCALL | METH_KEYWORDS,
      "find_multivariate($self, inputs, ys, alpha=None, l1_ratio=None)\n--\n\n"
      "Finds a multivariate function f(x0, x1, ...) ≈ y.\n"
      "Inputs should be a 2D array-like structure."},
-    {"fit", fast_call<search_rows<kFit, false>>(), METH_FASTCALL | METH_KEYWORDS,
+    {"fit", fast_call<in_process<kSearchMethods[2]>>(), METH_FASTCALL | METH_KEYWORDS,
      "fit($self, inputs, ys, alpha=None, l1_ratio=None)\n--\n\n"
      "Alias for find_multivariate (Scikit-Learn style)."},
-    {"find_candidates", fast_call<search_rows<kFindCandidates, true>>(),
-     METH_FASTCALL | METH_KEYWORDS,
+    {"find_candidates", fast_call<in_process<kSearchMethods[3]>>(), METH_FASTCALL | METH_KEYWORDS,
      "find_candidates($self, inputs, ys, alpha=None, l1_ratio=None)\n--\n\n"
      "Returns the Pareto-front of all candidate formulas found."},
-    {"recognize_constant", fast_call<recognize_constant>(), METH_FASTCALL | METH_KEYWORDS,
+    {"recognize_constant", fast_call<in_process<kSearchMethods[4]>>(),
+     METH_FASTCALL | METH_KEYWORDS,
      "recognize_constant($self, value, alpha=None, l1_ratio=None)\n--\n\n"
      "Identifies a closed-form expression for a scalar constant."},
     {"__reduce__", reduce, METH_NOARGS,
@@ -443,6 +456,41 @@ PyType_Spec type_definition = {
 PyObject* searcher_type() {
   static PyObject* type = nullptr;
   return class_from_spec(type_definition, type);
+}
+
+PyObject* call_search_method(PyObject* method, PyObject* args, PyObject* kwargs,
+                             ShardTransport& transport) {
+  PyObject* type = searcher_type();
+  if (type == nullptr) return nullptr;
+  PyObject* self = PyCFunction_Check(method) ? PyCFunction_GET_SELF(method) : nullptr;
+  std::optional<std::size_t> index;
+  if (self != nullptr && PyObject_TypeCheck(self, reinterpret_cast<PyTypeObject*>(type))) {
+    for (std::size_t i = 0; i < kSearchMethods.size(); ++i)
+      if (PyCFunction_GET_FUNCTION(method) == methods[i].ml_meth) index = i;
+  }
+  if (!index) {
+    return raise_message(PyExc_TypeError,
+                         std::string("method must be a bound search method of a Searcher, not ") +
+                             Py_TYPE(method)->tp_name);
+  }
+  // The call as a fast call: the positional values, then the keywords'.
+  std::vector<PyObject*> values;
+  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(args); ++i)
+    values.push_back(PyTuple_GET_ITEM(args, i));
+  PyRef names;
+  if (kwargs != nullptr && PyDict_GET_SIZE(kwargs) != 0) {
+    names = PyRef(PyTuple_New(PyDict_GET_SIZE(kwargs)));
+    if (!names) return nullptr;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    Py_ssize_t position = 0;
+    for (Py_ssize_t i = 0; PyDict_Next(kwargs, &position, &key, &value); ++i) {
+      PyTuple_SET_ITEM(names.get(), i, PyRef::borrow(key).release());
+      values.push_back(value);
+    }
+  }
+  return kSearchMethods[*index](self, values.data(), PyTuple_GET_SIZE(args), names.get(),
+                                &transport);
 }
 
 }  // namespace tov::python

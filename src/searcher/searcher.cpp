@@ -3,21 +3,22 @@
 
 #include <utility>
 
+#include "engine/distributed.hpp"
+
 namespace tov {
 
-Searcher::Searcher(SearchConfig config, SearchControl control)
-    : config_(std::move(config)), control_(std::move(control)) {}
+Searcher::Searcher(SearchConfig config, SearchControl control, ShardTransport* transport)
+    : config_(std::move(config)), control_(std::move(control)), transport_(transport) {}
 
 Searcher::Run Searcher::run(std::span<const std::vector<double>> rows, std::span<const double> ys,
                             std::span<const double> weights, const SearchConfig& config) const {
   SearchControl control = control_;
   SearchEnding ending;
   if (control.ending == nullptr) control.ending = &ending;
-  Outcome<std::vector<SearchResult>> outcome = run_bfs(rows, ys, weights, config, control);
-  const SearchEnding& end = *control.ending;
-  const std::uint64_t max_complexity =
-      end.time_limit_reached || end.stopped_by_callback ? end.last_level : config.max_complexity;
-  return {std::move(outcome), max_complexity};
+  Outcome<std::vector<SearchResult>> outcome =
+      transport_ ? run_distributed(rows, ys, weights, config, control, *transport_)
+                 : run_bfs(rows, ys, weights, config, control);
+  return {std::move(outcome), control.ending->answered_max_complexity(config.max_complexity)};
 }
 
 // The single-result requests answer with the most complex, most accurate

@@ -12,9 +12,14 @@
 
 namespace tov {
 
+class ShardTransport;
+
 class Searcher {
  public:
-  explicit Searcher(SearchConfig config, SearchControl control = {});
+  // With a `transport`, the levels are evaluated by the workers it reaches
+  // (the distributed search, with the same results); else in this process.
+  explicit Searcher(SearchConfig config, SearchControl control = {},
+                    ShardTransport* transport = nullptr);
 
   // One variable: each x becomes a one-value row. `weights`, when not
   // empty, weigh the samples (one per target).
@@ -47,6 +52,7 @@ class Searcher {
 
   SearchConfig config_;
   SearchControl control_;
+  ShardTransport* transport_;
 };
 
 }  // namespace tov

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/coordinator.hpp"
 #include "engine/search_engine.hpp"
 #include "ops/registry.hpp"
 
