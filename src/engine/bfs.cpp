@@ -14,7 +14,7 @@ Outcome<std::vector<SearchResult>> run_bfs(std::span<const std::vector<double>> 
                                            std::span<const double> weights,
                                            const SearchConfig& config,
                                            const SearchControl& control) {
-  Outcome<PreparedData> data = prepare_search_data(rows, targets, weights, config);
+  Outcome<PreparedData> data = prepare_search_data(rows, targets, weights, config, control.names);
   if (!data) return std::move(data.error());
   const std::size_t searched_rows = data.value().searched.samples.size();
   WorkerPool& pool = control.pool ? *control.pool : WorkerPool::process_pool();

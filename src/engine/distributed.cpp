@@ -136,7 +136,7 @@ Outcome<std::vector<SearchResult>> run_distributed(std::span<const std::vector<d
                                                    const SearchConfig& config,
                                                    const SearchControl& control,
                                                    ShardTransport& transport) {
-  Outcome<PreparedData> data = prepare_search_data(rows, targets, weights, config);
+  Outcome<PreparedData> data = prepare_search_data(rows, targets, weights, config, control.names);
   if (!data) return std::move(data.error());
   const std::size_t searched_rows = data.value().searched.samples.size();
   if (!transport.start(wire::encode(data.value().searched), wire::encode(config)))

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tov {
@@ -59,6 +60,14 @@ enum class LevelStep : std::uint8_t {
   Retention,    // installing them for the next level
 };
 
+// How the caller named a search's data, for the messages that point at a
+// bad value: `inputs[i][j]`, or `inputs[i]` for one value per sample.
+struct DataNames {
+  std::string_view inputs = "inputs";
+  std::string_view targets = "ys";
+  bool one_value_per_sample = false;
+};
+
 // How a search is run, as opposed to what it searches for. The defaults are
 // those of a normal call.
 struct SearchControl {
@@ -87,6 +96,9 @@ struct SearchControl {
   std::function<bool(const LevelReport&)> on_level;
   // Filled with how the search ended when not null.
   SearchEnding* ending = nullptr;
+  // The caller's names of the inputs and targets, for the messages that
+  // point at a bad value.
+  DataNames names;
   // With a time limit, says whether its deadline has passed at this step of
   // this level, in place of the clock; once true, the deadline stays
   // passed. Lets a test place the deadline at every step of a level.

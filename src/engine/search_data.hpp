@@ -3,13 +3,16 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "config/search_config.hpp"
 #include "core/complex.hpp"
 #include "engine/scoring.hpp"
+#include "engine/search_control.hpp"
 #include "result/search_error.hpp"
 
 namespace tov {
@@ -30,13 +33,22 @@ struct SearchData {
   SearchData subset(std::uint64_t count) const;
 };
 
-// Checks and converts a search's input: rows and targets non-empty and
-// equally many, at most 255 variables, weights (when given) one per target,
-// finite, non-negative and not all zero. Samples of weight zero are left
-// out: they have no influence on the objective, and a formula undefined
-// there is not penalised for it.
+// Checks and converts a search's input: weights (when given) one per
+// target, finite, non-negative and not all zero (InvalidValue); rows and
+// targets non-empty and equally many, at most 255 variables (InvalidInput);
+// the inputs and targets of every sample that counts finite (InvalidValue,
+// naming the first bad one). Samples of weight zero are left out: they have
+// no influence on the objective, and a formula undefined there is not
+// penalised for it. The weights are divided by the largest, so a uniform
+// scale of the weights leaves the result as it is, and weights of 1 stay 1.
 Outcome<SearchData> prepare_data(std::span<const std::vector<double>> rows,
-                                 std::span<const double> targets, std::span<const double> weights);
+                                 std::span<const double> targets, std::span<const double> weights,
+                                 const DataNames& names = {});
+
+// A warning for targets whose squares overflow (some |y| above about
+// 1e154: errors become infinite) or all underflow (every |y| below about
+// 1e-154: errors become 0); none for targets the objective can score.
+std::optional<std::string> target_scale_warning(std::span<const double> targets);
 
 // A search's data: every row, for the final selection, and the rows the
 // levels are searched on (a spread subset when config.max_search_rows is
@@ -48,6 +60,6 @@ struct PreparedData {
 Outcome<PreparedData> prepare_search_data(std::span<const std::vector<double>> rows,
                                           std::span<const double> targets,
                                           std::span<const double> weights,
-                                          const SearchConfig& config);
+                                          const SearchConfig& config, const DataNames& names = {});
 
 }  // namespace tov

@@ -53,6 +53,8 @@ std::optional<MappedError> map_error(SearchError error) {
           return complexity_error_type();
         } else if constexpr (std::is_same_v<Kind, InvalidInput>) {
           return dimension_error_type();
+        } else if constexpr (std::is_same_v<Kind, InvalidValue>) {
+          return PyExc_ValueError;
         } else if constexpr (std::is_same_v<Kind, ArityMismatch>) {
           return runtime_error_type();
         } else {

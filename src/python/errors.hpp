@@ -31,7 +31,8 @@ struct MappedError {
 };
 
 // The exception for a search error: NoFormulaFound and MemoryLimitExceeded
-// give TovComplexityError, InvalidInput TovDimensionError, ArityMismatch
+// give TovComplexityError, InvalidInput TovDimensionError, InvalidValue
+// ValueError, ArityMismatch
 // TovRuntimeError, Interrupted KeyboardInterrupt. Null with an exception set
 // when an exception type cannot be created.
 std::optional<MappedError> map_error(SearchError error);

@@ -25,6 +25,7 @@
 
 #include "config/search_config.hpp"
 #include "core/decimal.hpp"
+#include "engine/search_data.hpp"
 #include "engine/worker_pool.hpp"
 #include "python/binding.hpp"
 #include "python/conversion.hpp"
@@ -191,34 +192,11 @@ std::optional<SearchConfig> call_config(PyObject* self, PyObject* alpha, PyObjec
   return config;
 }
 
-// Per-sample weights: absent or None for none; else one finite,
-// non-negative weight per target, not all zero.
-std::optional<std::vector<double>> read_weights(PyObject* value, std::size_t targets) {
+// Per-sample weights: absent or None for none, else a sequence of floats
+// (the search checks them).
+std::optional<std::vector<double>> read_weights(PyObject* value) {
   if (value == nullptr || value == Py_None) return std::vector<double>{};
-  std::optional<std::vector<double>> weights = convert_to_vec(value);
-  if (!weights) return std::nullopt;
-  const auto fail = [](const std::string& message) {
-    raise_message(PyExc_ValueError, message);
-    return std::optional<std::vector<double>>{};
-  };
-  if (weights->size() != targets) {
-    return fail("weights must have one entry per target: " + decimal(weights->size()) +
-                " weights for " + decimal(targets) + " targets");
-  }
-  bool any_positive = false;
-  for (std::size_t i = 0; i < weights->size(); ++i) {
-    const double w = (*weights)[i];
-    if (!std::isfinite(w) || w < 0.0) {
-      PyRef text(PyObject_Repr(PyRef(PyFloat_FromDouble(w)).get()));
-      const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
-      if (utf8 == nullptr) return std::nullopt;
-      return fail("weights must be finite and non-negative: weights[" + decimal(i) + "] is " +
-                  utf8);
-    }
-    any_positive = any_positive || w > 0.0;
-  }
-  if (!any_positive) return fail("weights must not all be zero");
-  return weights;
+  return convert_to_vec(value);
 }
 
 // The per-level callback: absent or None for none, else a callable.
@@ -307,7 +285,10 @@ struct Targets {
 std::optional<Targets> read_targets(PyObject* ys, PyObject* weights, PyObject* callback) {
   std::optional<std::vector<double>> values = convert_to_vec(ys);
   if (!values) return std::nullopt;
-  std::optional<std::vector<double>> read = read_weights(weights, values->size());
+  if (const std::optional<std::string> warning = target_scale_warning(*values)) {
+    if (PyErr_WarnEx(PyExc_RuntimeWarning, warning->c_str(), 1) < 0) return std::nullopt;
+  }
+  std::optional<std::vector<double>> read = read_weights(weights);
   if (!read) return std::nullopt;
   const std::optional<PyObject*> function = read_callback(callback);
   if (!function) return std::nullopt;

@@ -19,7 +19,8 @@ std::string error_message(const SearchError& error) {
         } else if constexpr (std::is_same_v<Kind, MemoryLimitExceeded>) {
           return "Memory limit exceeded: " + decimal(e.needed_mb) + "MB > " +
                  decimal(e.available_mb) + "MB";
-        } else if constexpr (std::is_same_v<Kind, InvalidInput>) {
+        } else if constexpr (std::is_same_v<Kind, InvalidInput> ||
+                             std::is_same_v<Kind, InvalidValue>) {
           return e.message;
         } else if constexpr (std::is_same_v<Kind, ArityMismatch>) {
           return "Operator " + e.operator_name + " expects " + decimal(e.expected) + " args, got " +

@@ -19,6 +19,11 @@ struct MemoryLimitExceeded {
 struct InvalidInput {
   std::string message;
 };
+// A value the caller passed that no search can use (a non-finite target,
+// an unusable weight), named with its position.
+struct InvalidValue {
+  std::string message;
+};
 struct ArityMismatch {
   std::string operator_name;
   std::uint64_t given = 0;
@@ -27,8 +32,8 @@ struct ArityMismatch {
 // The caller asked the search to stop (for example on Ctrl-C in Python).
 struct Interrupted {};
 
-using SearchError =
-    std::variant<NoFormulaFound, MemoryLimitExceeded, InvalidInput, ArityMismatch, Interrupted>;
+using SearchError = std::variant<NoFormulaFound, MemoryLimitExceeded, InvalidInput, InvalidValue,
+                                 ArityMismatch, Interrupted>;
 
 // The user-facing message of an error, e.g. "No formula found up to complexity 10".
 std::string error_message(const SearchError& error);

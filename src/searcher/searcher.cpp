@@ -1,8 +1,10 @@
 // The four requests as searches, and what each answers with.
 #include "searcher/searcher.hpp"
 
+#include <cmath>
 #include <utility>
 
+#include "core/float_text.hpp"
 #include "engine/distributed.hpp"
 
 namespace tov {
@@ -39,7 +41,9 @@ Outcome<SearchResult> Searcher::find_function(std::span<const double> xs,
   std::vector<std::vector<double>> rows;
   rows.reserve(xs.size());
   for (const double x : xs) rows.push_back({x});
-  return first(rows, ys, weights);
+  Searcher one_variable = *this;
+  one_variable.control_.names = DataNames{"xs", "ys", true};
+  return one_variable.first(rows, ys, weights);
 }
 
 Outcome<SearchResult> Searcher::find_multivariate(std::span<const std::vector<double>> inputs,
@@ -59,6 +63,9 @@ Outcome<std::vector<SearchResult>> Searcher::find_candidates(
 }
 
 Outcome<SearchResult> Searcher::recognize_constant(double value) const {
+  if (!std::isfinite(value))
+    return SearchError{
+        InvalidValue{"value is " + float_text(value) + ": the constant must be finite"}};
   const std::vector<std::vector<double>> rows{{0.0}};
   const double targets[] = {value};
   return first(rows, targets, {});

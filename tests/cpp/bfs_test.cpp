@@ -260,18 +260,43 @@ TEST(Search, StaircaseIsMostComplexFirst) {
   }
 }
 
-TEST(Search, NoFiniteCandidateMeansNoFormula) {
-  // Infinite inputs make every formula in v_{0} unusable; C cannot fit NaN.
-  Problem p{{{INFINITY}, {INFINITY}}, {NAN, NAN}};
-  for (auto request : {0, 1}) {
+TEST(Search, NonFiniteDataAreRefusedBeforeTheSearch) {
+  struct Case {
+    Problem p;
+    std::vector<double> weights;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {{{{INFINITY}, {1.0}}, {NAN, NAN}}, {}, "inputs[0][0] is inf: inputs must be finite"},
+      {{{{1.0, 2.0}, {1.0, -INFINITY}}, {1.0, 2.0}},
+       {},
+       "inputs[1][1] is -inf: inputs must be finite"},
+      {{{{1.0}, {2.0}}, {1.0, NAN}}, {}, "ys[1] is nan: targets must be finite"},
+      // Samples of weight zero are left out, whatever they hold.
+      {{{{1.0}, {NAN}, {2.0}}, {1.0, INFINITY, NAN}},
+       {1.0, 0.0, 1.0},
+       "ys[2] is nan: targets must be finite"},
+  };
+  for (const Case& c : cases) {
     CapturedOutput out;
     SearchControl control;
     control.out = out.file();
     Searcher searcher(small_config(3, 20), control);
-    const auto error = request == 0 ? searcher.find_multivariate(p.rows, p.targets).error()
-                                    : searcher.find_candidates(p.rows, p.targets).error();
-    EXPECT_EQ(error_message(error), "No formula found up to complexity 3");
+    for (auto request : {0, 1}) {
+      const auto error = request == 0
+                             ? searcher.find_multivariate(c.p.rows, c.p.targets, c.weights).error()
+                             : searcher.find_candidates(c.p.rows, c.p.targets, c.weights).error();
+      EXPECT_TRUE(std::holds_alternative<InvalidValue>(error));
+      EXPECT_EQ(error_message(error), c.message);
+    }
+    EXPECT_EQ(out.text(), "");
   }
+  const double xs[] = {1.0, NAN};
+  const double ys[] = {1.0, 2.0};
+  EXPECT_EQ(error_message(Searcher(small_config(3, 20)).find_function(xs, ys).error()),
+            "xs[1] is nan: inputs must be finite");
+  EXPECT_EQ(error_message(Searcher(small_config(3, 20)).recognize_constant(-INFINITY).error()),
+            "value is -inf: the constant must be finite");
 }
 
 TEST(Search, InterruptStopsTheSearch) {
