@@ -63,17 +63,6 @@ struct ShardSummary {
 // NaN, else the first of the lowest non-NaN values.
 std::optional<FrontCandidate> front_pick(std::span<const ShardSummary> summaries);
 
-// Candidates level `level` tries before deduplication, from the sizes of
-// the retained levels (saturating).
-std::uint64_t generated_count(std::size_t level, std::span<const std::uint64_t> level_sizes,
-                              std::uint64_t unary_operators, std::uint64_t binary_operators);
-
-// Bytes a level is expected to need beyond what the search holds already:
-// its candidates and their fingerprints, the values cached for the
-// expressions it retains, and the workers' scratch.
-std::uint64_t level_memory(std::size_t level, std::uint64_t generated, std::uint64_t beam_width,
-                           std::uint64_t samples, std::uint64_t workers);
-
 class SearchEngine {
  public:
   // `data` are the rows the levels are searched on. The pool runs the
