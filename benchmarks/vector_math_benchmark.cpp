@@ -17,6 +17,7 @@
 #include <random>
 #include <vector>
 
+#include "ops/math_signature.hpp"
 #include "ops/vector_math.hpp"
 
 namespace {
