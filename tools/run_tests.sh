@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test suite:
 #   1. formatting check (clang-format),
-#   2. C++ unit tests (GoogleTest through CTest), and the math equivalence
-#      tests again with glibc's other build of exp and log,
+#   2. C++ unit tests (GoogleTest through CTest), built with the benchmark
+#      programs and warnings as errors, and the math equivalence tests again
+#      with glibc's other build of exp and log,
 #   3. the same C++ tests under AddressSanitizer and UndefinedBehaviorSanitizer,
 #   4. the Python tests against the installed module,
 #   5. the Python tests against a module built with the sanitizers.
@@ -36,7 +37,10 @@ git ls-files -- 'src/*.cpp' 'src/*.hpp' 'tests/*.cpp' 'tests/*.hpp' 'benchmarks/
   xargs -r clang-format --dry-run --Werror
 
 step "C++ unit tests"
-cmake -S . -B build/cpp -G Ninja -DTOV_SR_BUILD_TESTS=ON -DTOV_SR_BUILD_PYTHON=OFF >/dev/null
+# The benchmark programs are built too, so that they cannot rot, and the
+# project's own code must compile without a warning.
+cmake -S . -B build/cpp -G Ninja -DTOV_SR_BUILD_TESTS=ON -DTOV_SR_BUILD_PYTHON=OFF \
+  -DTOV_SR_BUILD_BENCHMARKS=ON -DTOV_SR_WERROR=ON >/dev/null
 cmake --build build/cpp -j "$JOBS"
 ctest --test-dir build/cpp --output-on-failure -j "$JOBS"
 

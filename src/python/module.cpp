@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "ops/vector_math.hpp"
+#include "ops/math_signature.hpp"
 #include "python/binding.hpp"
 #include "python/distributed.hpp"
 #include "python/errors.hpp"
