@@ -17,7 +17,9 @@ class TovRegressor(RegressorMixin, BaseEstimator):
     `selection`. The default rule, "penalty", keeps the entry of lowest
     error × (1 + complexity_penalty × complexity), the ranking the search
     itself uses; among equal scores the simplest wins. A larger
-    `complexity_penalty` therefore favours shorter formulas.
+    `complexity_penalty` therefore favours shorter formulas. Errors below
+    the rounding floor of the targets, (8 ε)² × mean(y²), count as equal
+    (see `select`), so of two exact formulas the shorter is chosen.
 
     Parameters
     ----------
@@ -97,12 +99,16 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         )
         self.candidates_ = searcher.find_candidates(X, y, weights=weights)
         samples = len(y) if weights is None else int(np.count_nonzero(weights))
+        # Weighted as the search weighs its errors; squares past the double
+        # range leave the errors as they are.
+        scale = float(np.average(np.square(y), weights=weights))
         self.result_ = select(
             self.candidates_,
             self.selection,
             complexity_penalty=searcher.complexity_penalty,
             tolerance=self.score_tolerance,
             n_samples=samples,
+            target_scale=scale if np.isfinite(scale) else None,
         )
         return self
 
