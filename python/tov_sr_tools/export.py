@@ -2,12 +2,14 @@
 
 import re
 
+from tov_sr_tools._extras import require
+
 
 def staircase_frame(results):
     """The results (for example a `find_candidates` staircase) as a pandas
     DataFrame, one row per result in the given order, with the columns
     complexity, error, formula and latex."""
-    import pandas as pd
+    pd = require("staircase_frame", "pandas")
 
     rows = [(r.complexity, r.error, r.formula, r.to_latex()) for r in results]
     frame = pd.DataFrame(rows, columns=["complexity", "error", "formula", "latex"])
@@ -59,9 +61,7 @@ def _parse(formula):
     return tree
 
 
-def _sympy_operators():
-    import sympy
-
+def _sympy_operators(sympy):
     return {
         "Neg": lambda a: -a,
         "Inv": lambda a: 1 / a,
@@ -94,11 +94,10 @@ def to_sympy(result, feature_names=None):
     inputs the real part of the expression is what `result.eval` returns,
     wherever the formula has a value.
     """
-    import sympy
-
+    sympy = require("to_sympy", "sympy")
     tree = _parse(result.formula)
     parameters = iter(result.parameters)
-    operators = _sympy_operators()
+    operators = _sympy_operators(sympy)
     symbols = {}
 
     def symbol(j):
