@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -121,6 +122,18 @@ struct Objective {
   // w_i * t with w_i = 1 when unweighted; t is a squared or product term.
   double weighted(std::size_t i, double t) const { return weights.empty() ? t : weights[i] * t; }
 };
+
+// The error below which two formulas differ only by rounding:
+// (8 eps)^2 times the weighted mean of the squared targets, eps the double
+// precision's epsilon (eight roundings' worth of relative error in every
+// prediction).
+inline double rounding_floor(const Objective& objective) {
+  constexpr double kRoundings = 8.0 * std::numeric_limits<double>::epsilon();
+  double sum = 0.0;
+  for (std::size_t i = 0; i < objective.targets.size(); ++i)
+    sum = sum + objective.weighted(i, objective.targets[i] * objective.targets[i]);
+  return kRoundings * kRoundings * (sum / objective.total_weight);
+}
 
 // The weighted least-squares (a, b) of the targets on predictions f(i),
 // i < n: two passes over the samples, means first. Predictions that do not
