@@ -24,11 +24,13 @@ class TovRegressor(RegressorMixin, BaseEstimator):
     max_complexity, complexity_penalty, beam_width, alpha, l1_ratio
         The settings of `tov_sr.Searcher`. The default size and beam are
         smaller than the Searcher's because every level is searched.
-    operators, time_limit, max_search_rows, linear_scaling
+    operators, time_limit, max_search_rows, linear_scaling, max_terms, term_pool
         The Searcher's keyword-only settings of the same names: the
         operators the search may use, a budget in seconds, the largest
-        number of rows the levels are searched on, and judging every
-        candidate after its best affine map.
+        number of rows the levels are searched on, judging every
+        candidate after its best affine map, and the sums and products of
+        up to `max_terms` retained formulas chosen from a pool of
+        `term_pool`.
     selection : {"penalty", "score", "bic"}
         How `fit` picks a formula from the staircase (see `select`).
     score_tolerance : float
@@ -60,6 +62,8 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         time_limit=None,
         max_search_rows=None,
         linear_scaling=False,
+        max_terms=1,
+        term_pool=60,
         selection="penalty",
         score_tolerance=1.5,
         verbose=False,
@@ -73,6 +77,8 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         self.time_limit = time_limit
         self.max_search_rows = max_search_rows
         self.linear_scaling = linear_scaling
+        self.max_terms = max_terms
+        self.term_pool = term_pool
         self.selection = selection
         self.score_tolerance = score_tolerance
         self.verbose = verbose
@@ -93,6 +99,8 @@ class TovRegressor(RegressorMixin, BaseEstimator):
             time_limit=self.time_limit,
             max_search_rows=self.max_search_rows,
             linear_scaling=self.linear_scaling,
+            max_terms=self.max_terms,
+            term_pool=self.term_pool,
             verbose=bool(self.verbose),
         )
         self.candidates_ = searcher.find_candidates(X, y, weights=weights)

@@ -43,6 +43,7 @@ LevelEnd run_level(ShardBackend& backend, SearchCoordinator& coordinator, const 
   const std::vector<std::uint64_t> picked = finish_beam(plan, std::move(*rest));
   std::optional<std::vector<Expression>> retained = backend.expressions(picked, poll);
   kept = picked.size();
+  if (retained) coordinator.keep_retained(*retained);
   if (!retained || !backend.retain(std::move(*retained), poll)) {
     if (!coordinator.interrupted()) coordinator.abandon_level(false);
     return stopped();

@@ -209,6 +209,8 @@ std::string encode(const SearchConfig& c) {
   w.u64(c.max_search_rows.value_or(0));
   w.u8(c.linear_scaling);
   w.optional_f64(c.target_error);
+  w.u64(c.max_terms);
+  w.u64(c.term_pool);
   return w.take();
 }
 
@@ -231,6 +233,8 @@ SearchConfig decode_config(std::string_view message) {
   if (subset) c.max_search_rows = rows;
   c.linear_scaling = r.u8() != 0;
   c.target_error = r.optional_f64();
+  c.max_terms = r.u64();
+  c.term_pool = r.u64();
   r.finish();
   return c;
 }

@@ -107,6 +107,30 @@ bool read_max_search_rows(std::string_view name, PyObject* value, SearchConfig& 
   return true;
 }
 
+// An integer from `low` to `high`; anything else fails with
+// "<name> must be <what>, not <repr>".
+template <auto Field, std::uint64_t low, std::uint64_t high>
+bool read_bounded(std::string_view name, PyObject* value, SearchConfig& config,
+                  std::string_view what) {
+  const std::optional<std::uint64_t> converted = unsigned_argument(name, value);
+  if (!converted) return false;
+  if (*converted < low || *converted > high)
+    return fail(PyExc_ValueError,
+                std::string(name) + " must be " + std::string(what) + ", not " + repr_of(value));
+  config.*Field = *converted;
+  return true;
+}
+
+bool read_max_terms(std::string_view name, PyObject* value, SearchConfig& config) {
+  return read_bounded<&SearchConfig::max_terms, 1, UINT64_MAX>(name, value, config,
+                                                               "a positive integer");
+}
+
+bool read_term_pool(std::string_view name, PyObject* value, SearchConfig& config) {
+  return read_bounded<&SearchConfig::term_pool, 1, 1000>(name, value, config,
+                                                         "an integer from 1 to 1000");
+}
+
 // None (every builtin) or an iterable of distinct operator names.
 bool read_operators(std::string_view name, PyObject* value, SearchConfig& config) {
   if (value == Py_None) {
@@ -236,7 +260,7 @@ std::string operator_names() {
   return names;
 }
 
-const std::array<Setting, 11> kSettings = {
+const std::array<Setting, 13> kSettings = {
     unsigned_setting<&SearchConfig::max_complexity>("max_complexity"),
     float_setting<&SearchConfig::complexity_penalty>("complexity_penalty"),
     unsigned_setting<&SearchConfig::beam_width>("beam_width"),
@@ -253,11 +277,16 @@ const std::array<Setting, 11> kSettings = {
             get_flag<&SearchConfig::linear_scaling>, is<&SearchConfig::linear_scaling, false>},
     Setting{"target_error", read_target_error, get_optional_float<&SearchConfig::target_error>,
             unset<&SearchConfig::target_error>},
+    Setting{"max_terms", read_max_terms, get_unsigned<&SearchConfig::max_terms>,
+            is<&SearchConfig::max_terms, 1>},
+    Setting{"term_pool", read_term_pool, get_unsigned<&SearchConfig::term_pool>,
+            is<&SearchConfig::term_pool, 60>},
 };
 
-const std::array<std::string_view, 11> kPropertyOrder = {
+const std::array<std::string_view, 13> kPropertyOrder = {
     "max_complexity",  "beam_width",     "complexity_penalty", "alpha",
     "l1_ratio",        "operators",      "time_limit",         "verbose",
-    "max_search_rows", "linear_scaling", "target_error"};
+    "max_search_rows", "linear_scaling", "target_error",       "max_terms",
+    "term_pool"};
 
 }  // namespace tov::python
