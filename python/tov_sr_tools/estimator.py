@@ -5,6 +5,7 @@ import tov_sr
 from sklearn.base import BaseEstimator, RegressorMixin
 from sklearn.utils.validation import _check_sample_weight, check_is_fitted, validate_data
 
+from tov_sr_tools.cross_validation import select_cv
 from tov_sr_tools.selection import select
 
 
@@ -31,8 +32,10 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         candidate after its best affine map, and the sums and products of
         up to `max_terms` retained formulas chosen from a pool of
         `term_pool`.
-    selection : {"penalty", "score", "bic"}
-        How `fit` picks a formula from the staircase (see `select`).
+    selection : {"penalty", "score", "bic", "cv"}
+        How `fit` picks a formula from the staircase (see `select`; "cv"
+        is `select_cv`, 5-fold cross-validation, for measured data and the
+        sums of `max_terms`).
     score_tolerance : float
         For the "score" rule: entries whose error is within this factor of
         the lowest are eligible.
@@ -63,7 +66,7 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         max_search_rows=None,
         linear_scaling=False,
         max_terms=1,
-        term_pool=60,
+        term_pool=150,
         selection="penalty",
         score_tolerance=1.5,
         verbose=False,
@@ -105,6 +108,9 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         )
         self.candidates_ = searcher.find_candidates(X, y, weights=weights)
         samples = len(y) if weights is None else int(np.count_nonzero(weights))
+        if self.selection == "cv":
+            self.result_ = select_cv(self.candidates_, X, y, folds=5, sample_weight=weights)
+            return self
         self.result_ = select(
             self.candidates_,
             self.selection,

@@ -68,7 +68,7 @@ struct SearchConfig {
   // retained formulas and products of powers of up to this many.
   std::uint64_t max_terms = 1;
   // The number of formulas those models are chosen from.
-  std::uint64_t term_pool = 60;
+  std::uint64_t term_pool = 150;
 
   double exit_tolerance() const { return target_error.value_or(early_exit_tolerance); }
 };

@@ -23,8 +23,7 @@ namespace tov {
 // magnitude are ever combined.
 inline constexpr double kMinUnexplained = 1.0 - 0.9999 * 0.9999;
 
-// The default and the largest number of formulas in a pool.
-inline constexpr std::size_t kDefaultTermPool = 60;
+// The largest number of formulas in a pool (the default is 150).
 inline constexpr std::size_t kMaxTermPool = 1000;
 
 // targets ~ intercept + sum_k coefficients[k] * column(terms[k]).

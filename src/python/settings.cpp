@@ -280,7 +280,7 @@ const std::array<Setting, 13> kSettings = {
     Setting{"max_terms", read_max_terms, get_unsigned<&SearchConfig::max_terms>,
             is<&SearchConfig::max_terms, 1>},
     Setting{"term_pool", read_term_pool, get_unsigned<&SearchConfig::term_pool>,
-            is<&SearchConfig::term_pool, 60>},
+            is<&SearchConfig::term_pool, 150>},
 };
 
 const std::array<std::string_view, 13> kPropertyOrder = {

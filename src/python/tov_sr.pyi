@@ -111,7 +111,7 @@ class Searcher:
         linear_scaling: bool = False,
         target_error: _Float | None = None,
         max_terms: SupportsIndex = 1,
-        term_pool: SupportsIndex = 60,
+        term_pool: SupportsIndex = 150,
     ) -> Searcher: ...
     @property
     def max_complexity(self) -> int: ...

@@ -153,9 +153,9 @@ def test_the_setting_follows_the_keyword_conventions():
     again = pickle.loads(pickle.dumps(searcher))
     assert (again.max_terms, again.term_pool) == (3, 20)
     default = Searcher()
-    assert (default.max_terms, default.term_pool) == (1, 60)
+    assert (default.max_terms, default.term_pool) == (1, 150)
     assert "max_terms" not in repr(default)
-    assert pickle.dumps(default) == pickle.dumps(Searcher(max_terms=1, term_pool=60))
+    assert pickle.dumps(default) == pickle.dumps(Searcher(max_terms=1, term_pool=150))
 
 
 @pytest.mark.parametrize(
@@ -233,3 +233,33 @@ def test_a_time_limit_cut_answers_as_the_shorter_search():
     shorter = quiet(max_complexity=3, beam_width=40, max_terms=3).find_candidates(x[:, None], y)
     assert observed(cut) == observed(shorter)
     assert not math.isnan(cut[0].error)
+
+
+def test_cross_validation_picks_the_law_of_a_noisy_sum():
+    pytest.importorskip("scipy")
+    from tov_sr_tools.cross_validation import select_cv
+
+    rng = np.random.default_rng(8)
+    X = rng.uniform(-2.0, 2.0, (120, 2))
+    y = 2.0 * X[:, 0] ** 2 - 3.0 * np.sin(X[:, 1]) + rng.normal(0.0, 0.1, 120)
+    staircase = quiet(max_complexity=3, beam_width=60, max_terms=4).find_candidates(X, y)
+    chosen = select_cv(staircase, X, y)
+    assert observed(chosen) == observed(select_cv(staircase[::-1], X, y))
+    assert chosen.complexity < staircase[0].complexity
+    law = 2.0 * X[:, 0] ** 2 - 3.0 * np.sin(X[:, 1])
+    assert np.mean((np.array(chosen.predict(X)) - law) ** 2) < 0.01
+    for folds in (1, 121, 2.0):
+        with pytest.raises(ValueError, match="folds must be"):
+            select_cv(staircase, X, y, folds=folds)
+
+
+def test_the_regressor_selects_by_cross_validation():
+    pytest.importorskip("sklearn")
+    from tov_sr_tools import TovRegressor
+
+    rng = np.random.default_rng(9)
+    X = rng.uniform(0.5, 2.0, (80, 3))
+    y = X[:, 0] * X[:, 1] + 2.0 * X[:, 2] ** 2 + rng.normal(0.0, 0.05, 80)
+    model = TovRegressor(max_complexity=3, beam_width=40, max_terms=3, selection="cv").fit(X, y)
+    assert observed(model.result_)[0] in [observed(r)[0] for r in model.candidates_]
+    assert model.score(X, y) > 0.99
