@@ -56,10 +56,11 @@ else:
     X, y = load_diabetes(return_X_y=True)
     X_train, X_test, y_train, y_test = train_test_split(X, y, test_size=0.25, random_state=0)
     ols = LinearRegression().fit(X_train, y_train)
-    # Without Divide and Inv no term can blow up near a zero of the inputs.
+    # Short terms (a variable, its square or cube) keep the sum readable;
+    # without Divide and Inv no term can blow up near a zero of the inputs.
     polynomial = ["Neg", "Plus", "Times", "Subtract", "Square", "Cube"]
     model = TovRegressor(
-        max_complexity=3, beam_width=300, operators=polynomial, max_terms=10, selection="cv"
+        max_complexity=2, beam_width=300, operators=polynomial, max_terms=10, selection="cv"
     ).fit(X_train, y_train)
     terms = model.result_.formula.count("Times(C, ")
     print(f"diabetes: test R^2 {model.score(X_test, y_test):.3f} with {terms} terms, "
