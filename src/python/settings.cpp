@@ -122,8 +122,8 @@ bool read_bounded(std::string_view name, PyObject* value, SearchConfig& config,
 }
 
 bool read_max_terms(std::string_view name, PyObject* value, SearchConfig& config) {
-  return read_bounded<&SearchConfig::max_terms, 1, UINT64_MAX>(name, value, config,
-                                                               "a positive integer");
+  return read_bounded<&SearchConfig::max_terms, 1, 64>(name, value, config,
+                                                       "an integer from 1 to 64");
 }
 
 bool read_term_pool(std::string_view name, PyObject* value, SearchConfig& config) {

@@ -161,7 +161,8 @@ def test_the_setting_follows_the_keyword_conventions():
 @pytest.mark.parametrize(
     "settings, error, message",
     [
-        ({"max_terms": 0}, ValueError, "max_terms must be a positive integer, not 0"),
+        ({"max_terms": 0}, ValueError, "max_terms must be an integer from 1 to 64, not 0"),
+        ({"max_terms": 65}, ValueError, "max_terms must be an integer from 1 to 64, not 65"),
         ({"term_pool": 0}, ValueError, "term_pool must be an integer from 1 to 1000, not 0"),
         ({"term_pool": 1001}, ValueError, "term_pool must be an integer from 1 to 1000, not 1001"),
         ({"max_terms": 2.5}, TypeError, "max_terms"),
