@@ -113,6 +113,8 @@ class Searcher:
         max_search_rows: SupportsIndex | None = None,
         linear_scaling: bool = False,
         target_error: _Float | None = None,
+        max_terms: SupportsIndex = 1,
+        term_pool: SupportsIndex = 150,
     ) -> Searcher: ...
     @property
     def max_complexity(self) -> int: ...
@@ -136,6 +138,10 @@ class Searcher:
     def linear_scaling(self) -> bool: ...
     @property
     def target_error(self) -> float | None: ...
+    @property
+    def max_terms(self) -> int: ...
+    @property
+    def term_pool(self) -> int: ...
     def find_function(
         self,
         xs: _Vector,

@@ -27,6 +27,8 @@ SHOWS = {
     "noisy_data.py": "score: Plus(Times(C, Times(v_{0}, Square(v_{1}))), C)",
     "steering.py": "drag: SearchResult(formula='Times(C, Square(v_{0}))'",
     "plots.py": "saved staircase.png",
+    "sums_and_products.py": "polynomial: Plus(Times(C, v_{0}), Plus(Times(C, Square(v_{0})), "
+    "Plus(Times(C, Square(Square(v_{0}))), C)))",
 }
 
 
