@@ -25,22 +25,27 @@ std::vector<double> real_parts(std::span<const Complex> values) {
   return out;
 }
 
-// b + sum a_k f_k; none when its constants would not fit a formula.
+// b + sum a_k f_k, or the sum alone without an intercept; none when its
+// constants would not fit a formula.
 std::optional<Expression> sum_formula(std::span<const Expression> terms,
-                                      std::span<const double> coefficients, double intercept) {
-  std::size_t params = 1 + terms.size();
+                                      std::span<const double> coefficients,
+                                      std::optional<double> intercept) {
+  std::size_t params = (intercept ? 1 : 0) + terms.size();
   for (const Expression& f : terms) params += f.param_count;
-  if (params > kMaxParams) return std::nullopt;
-  Expression sum = constant_leaf(intercept);
-  for (std::size_t k = terms.size(); k-- > 0;)
-    sum =
-        binary(op_id::kPlus, binary(op_id::kTimes, constant_leaf(coefficients[k]), terms[k]), sum);
+  if (params > kMaxParams || terms.empty()) return std::nullopt;
+  const auto term = [&](std::size_t k) {
+    return binary(op_id::kTimes, constant_leaf(coefficients[k]), terms[k]);
+  };
+  std::size_t k = terms.size();
+  Expression sum = intercept ? constant_leaf(*intercept) : term(--k);
+  while (k-- > 0) sum = binary(op_id::kPlus, term(k), sum);
   return sum;
 }
 
-// The model's terms in library order with their coefficients.
+// The model's terms in library order with their coefficients, with the
+// intercept or without it.
 std::optional<Expression> written_sum(std::span<const Expression> library,
-                                      const TermSelection::Model& model) {
+                                      const TermSelection::Model& model, bool intercept) {
   std::vector<std::size_t> order(model.library_terms.size());
   std::iota(order.begin(), order.end(), std::size_t{0});
   std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
@@ -52,7 +57,8 @@ std::optional<Expression> written_sum(std::span<const Expression> library,
     terms.push_back(library[model.library_terms[k]]);
     coefficients.push_back(model.fit.coefficients[k]);
   }
-  return sum_formula(terms, coefficients, model.fit.intercept);
+  return sum_formula(terms, coefficients,
+                     intercept ? std::optional<double>(model.fit.intercept) : std::nullopt);
 }
 
 }  // namespace
@@ -63,6 +69,21 @@ std::optional<FrontEntry> refined_entry(const Expression& model, const TermConte
                                      kFinalIterations);
   if (!std::isfinite(refined.error)) return std::nullopt;
   return FrontEntry{refined.error, std::move(refined.expression)};
+}
+
+// The refined sum, or the sum without its intercept where that is as
+// accurate within the rounding floor of the targets: an intercept of 1e-16
+// is rounding, not part of the law.
+std::optional<FrontEntry> refined_sum(const std::optional<Expression>& with_intercept,
+                                      const std::optional<Expression>& without,
+                                      const TermContext& context) {
+  if (!with_intercept) return std::nullopt;
+  std::optional<FrontEntry> full = refined_entry(*with_intercept, context);
+  if (!full || !without) return full;
+  std::optional<FrontEntry> shorter = refined_entry(*without, context);
+  if (shorter && shorter->error <= std::max(full->error, rounding_floor(context.objective)))
+    return shorter;
+  return full;
 }
 
 std::vector<FrontEntry> sum_models(std::span<const Expression> library, std::size_t variables,
@@ -92,9 +113,10 @@ std::vector<FrontEntry> sum_models(std::span<const Expression> library, std::siz
     const std::optional<TermSelection::Model> model = selection.next(context.stop);
     if (!model) break;
     if (m == 1) continue;
-    const std::optional<Expression> formula = written_sum(library, *model);
+    const std::optional<Expression> formula = written_sum(library, *model, true);
     if (!formula) break;
-    std::optional<FrontEntry> entry = refined_entry(*formula, context);
+    std::optional<FrontEntry> entry =
+        refined_sum(formula, written_sum(library, *model, false), context);
     if (!entry) continue;
     const bool reached = entry->error <= context.tolerance;
     out.push_back(std::move(*entry));
@@ -113,11 +135,10 @@ std::vector<FrontEntry> sum_models(std::span<const Expression> library, std::siz
       positions.push_back(j);
     }
     if (const std::optional<LinearFit> fit = raw.fit(positions)) {
-      const std::optional<Expression> formula =
-          sum_formula(terms, fit->coefficients, fit->intercept);
-      if (formula)
-        if (std::optional<FrontEntry> entry = refined_entry(*formula, context))
-          out.push_back(std::move(*entry));
+      if (std::optional<FrontEntry> entry =
+              refined_sum(sum_formula(terms, fit->coefficients, fit->intercept),
+                          sum_formula(terms, fit->coefficients, std::nullopt), context))
+        out.push_back(std::move(*entry));
     }
   }
   return out;

@@ -264,3 +264,19 @@ def test_the_regressor_selects_by_cross_validation():
     model = TovRegressor(max_complexity=3, beam_width=40, max_terms=3, selection="cv").fit(X, y)
     assert observed(model.result_)[0] in [observed(r)[0] for r in model.candidates_]
     assert model.score(X, y) > 0.99
+
+
+# (targets, formula): an intercept that only rounding asks for is left out.
+WITHOUT_INTERCEPT = [
+    (lambda v: 3.0 * v[:, 1] * v[:, 2] + 2.0 * v[:, 0] * v[:, 1],
+     "Plus(Times(C, Times(v_{1}, v_{2})), Times(C, Times(v_{0}, v_{1})))"),
+    (lambda v: 3.0 * v[:, 1] * v[:, 2] + 2.0 * v[:, 0] * v[:, 1] + 0.5,
+     "Plus(Times(C, Times(v_{1}, v_{2})), Plus(Times(C, Times(v_{0}, v_{1})), C))"),
+]  # fmt: skip
+
+
+@pytest.mark.parametrize("law, formula", WITHOUT_INTERCEPT)
+def test_a_sum_keeps_its_intercept_only_where_the_data_ask_for_it(law, formula):
+    rows = SIGNED[:, :3]
+    found = quiet(max_complexity=3, beam_width=100, max_terms=3).fit(rows, law(rows))
+    assert found.formula == formula
