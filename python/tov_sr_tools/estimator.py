@@ -77,7 +77,14 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         self.score_tolerance = score_tolerance
         self.verbose = verbose
 
-    def fit(self, X, y, sample_weight=None):
+    def fit(self, X, y, sample_weight=None, *, x_units=None, y_units=None):
+        """Searches the staircase on `X` and `y` and picks its formula.
+
+        `x_units` (one unit per column of `X`) and `y_units` (the target's)
+        are the physical units of `tov_sr.Searcher.find_candidates`: with
+        them the search runs on the dimensionless groups of the columns and
+        its formulas come back in the columns.
+        """
         X, y = validate_data(self, X, y, dtype=np.float64, y_numeric=True)
         y = np.ascontiguousarray(y, dtype=np.float64)
         weights = None
@@ -95,7 +102,9 @@ class TovRegressor(RegressorMixin, BaseEstimator):
             linear_scaling=self.linear_scaling,
             verbose=bool(self.verbose),
         )
-        self.candidates_ = searcher.find_candidates(X, y, weights=weights)
+        self.candidates_ = searcher.find_candidates(
+            X, y, weights=weights, x_units=x_units, y_units=y_units
+        )
         samples = len(y) if weights is None else int(np.count_nonzero(weights))
         self.result_ = select(
             self.candidates_,

@@ -26,6 +26,8 @@ SHOWS = {
     "many_searches_dask.py": "3.718281828459045 = Plus(Exp(v_{0}), Exp(Exp(v_{0})))  (error 0)",
     "noisy_data.py": "score: Plus(Times(C, Times(v_{0}, Square(v_{1}))), C)",
     "steering.py": "drag: SearchResult(formula='Times(C, Square(v_{0}))'",
+    "physical_units.py": "with units: SearchResult(formula='Times(Times(v_{0}, v_{1}), Plus(C, "
+    "Times(Divide(Times(v_{2}, v_{3}), v_{1}), Sin(v_{4}))))'",
 }
 
 
