@@ -369,7 +369,7 @@ std::variant<ReducedData, std::string> reduce_data(std::span<const std::vector<d
   std::vector<Complex> inputs;
   std::vector<Complex> stack;
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    const std::string at = " at sample " + decimal(i);
+    const auto at = [i] { return " at sample " + decimal(i); };
     if (rows[i].size() != reduction.inputs)
       return "sample " + decimal(i) + " has " + decimal(rows[i].size()) + " values for " +
              decimal(reduction.inputs) + " units";
@@ -382,7 +382,7 @@ std::variant<ReducedData, std::string> reduce_data(std::span<const std::vector<d
         const std::optional<double> value = real_value(group, inputs, stack);
         if (!value)
           return "the dimensionless group " + group_name(g) + " = " + group.formula +
-                 " has no finite real value" + at;
+                 " has no finite real value" + at();
         row[g] = *value;
       }
       y = targets[i];
@@ -390,9 +390,9 @@ std::variant<ReducedData, std::string> reduce_data(std::span<const std::vector<d
         const std::optional<double> m = real_value(*reduction.monomial_formula, inputs, stack);
         if (!m || *m == 0.0)
           return "the monomial M = " + reduction.monomial_formula->formula +
-                 " has no finite, nonzero real value" + at;
+                 " has no finite, nonzero real value" + at();
         y = y / *m;
-        if (!std::isfinite(y)) return "y / M is not finite" + at;
+        if (!std::isfinite(y)) return "y / M is not finite" + at();
       }
     }
     out.rows.push_back(std::move(row));
