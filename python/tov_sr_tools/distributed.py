@@ -211,7 +211,9 @@ class DaskSearcher:
     (`LocalCluster`, a scheduler address, dask-jobqueue, Kubernetes). Each
     level is split into `shards` contiguous shards of about equal work (by
     default twice the number of worker threads). Results, errors and warnings
-    are those of `searcher` called directly, bit for bit; the progress report
+    are those of `searcher` called directly, bit for bit (physical units,
+    `x_units` and `y_units`, included: the cluster searches the dimensionless
+    groups and the client rewrites the results); the progress report
     lines print on the client as the searcher's `verbose` says (there is no
     per-percent progress line). `stats` holds, after each search, one dict
     per level: `level`, the shards' CPU seconds (`cpu`, both rounds), the

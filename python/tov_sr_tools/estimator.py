@@ -93,7 +93,14 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         self.verbose = verbose
         self.progress = progress
 
-    def fit(self, X, y, sample_weight=None):
+    def fit(self, X, y, sample_weight=None, *, x_units=None, y_units=None):
+        """Searches the staircase on `X` and `y` and picks its formula.
+
+        `x_units` (one unit per column of `X`) and `y_units` (the target's)
+        are the physical units of `tov_sr.Searcher.find_candidates`: with
+        them the search runs on the dimensionless groups of the columns and
+        its formulas come back in the columns.
+        """
         X, y = validate_data(self, X, y, dtype=np.float64, y_numeric=True)
         y = np.ascontiguousarray(y, dtype=np.float64)
         weights = None
@@ -113,13 +120,16 @@ class TovRegressor(RegressorMixin, BaseEstimator):
             term_pool=self.term_pool,
             verbose=bool(self.verbose),
         )
+        units = {"x_units": x_units, "y_units": y_units}
         if self.progress:
             from tov_sr_tools.progress import progress_bar
 
             with progress_bar(total=searcher.max_complexity) as bar:
-                self.candidates_ = searcher.find_candidates(X, y, weights=weights, callback=bar)
+                self.candidates_ = searcher.find_candidates(
+                    X, y, weights=weights, callback=bar, **units
+                )
         else:
-            self.candidates_ = searcher.find_candidates(X, y, weights=weights)
+            self.candidates_ = searcher.find_candidates(X, y, weights=weights, **units)
         samples = len(y) if weights is None else int(np.count_nonzero(weights))
         if self.selection == "cv":
             self.result_ = select_cv(self.candidates_, X, y, folds=5, sample_weight=weights)

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -65,10 +66,8 @@ std::optional<Token> token_from(PyObject* item) {
   return token;
 }
 
-}  // namespace
-
-PyObject* result_state(const tov::SearchResult& result) {
-  const std::vector<Token>& tokens = result.expression().tokens;
+// One tuple per token, in postfix order; null with an exception set.
+PyObject* tokens_state(const std::vector<Token>& tokens) {
   PyRef items(PyTuple_New(static_cast<Py_ssize_t>(tokens.size())));
   if (!items) return nullptr;
   for (std::size_t i = 0; i < tokens.size(); ++i) {
@@ -79,34 +78,94 @@ PyObject* result_state(const tov::SearchResult& result) {
     if (item == nullptr) return nullptr;
     PyTuple_SET_ITEM(items.get(), static_cast<Py_ssize_t>(i), item);
   }
-  return Py_BuildValue("(ldO)", kStateVersion, result.error(), items.get());
+  return items.release();
+}
+
+// The result the token tuples `items` describe, or why they describe none
+// (each reason after `context`).
+Restored restored_from(PyObject* items, double error, const std::string& context) {
+  if (!PyTuple_CheckExact(items)) return context + "the tokens are not a tuple";
+  std::vector<Token> tokens;
+  tokens.reserve(static_cast<std::size_t>(PyTuple_GET_SIZE(items)));
+  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(items); ++i) {
+    std::optional<Token> token = token_from(PyTuple_GET_ITEM(items, i));
+    if (!token) {
+      return context + "token " + std::to_string(i) +
+             ": expected (kind, arity, index, op_id, re, im) with kind 0 to 4, arity and "
+             "index 0 to 255, op_id a non-negative int, re and im floats";
+    }
+    tokens.push_back(*token);
+  }
+  Restored restored = restore_result(tokens, error);
+  if (std::string* reason = std::get_if<std::string>(&restored)) return context + *reason;
+  return restored;
+}
+
+// A formula of a units record; no value with the refusal raised.
+std::optional<Expression> expression_from(PyObject* items, const std::string& context) {
+  Restored restored = restored_from(items, 0.0, context);
+  if (std::string* reason = std::get_if<std::string>(&restored)) return refuse(*reason);
+  return std::get<tov::SearchResult>(restored).expression();
+}
+
+}  // namespace
+
+PyObject* result_state(const tov::SearchResult& result) {
+  PyRef items(tokens_state(result.expression().tokens));
+  if (!items) return nullptr;
+  const std::shared_ptr<const DimensionalRecord>& record = result.dimensional();
+  if (!record) return Py_BuildValue("(ldO)", kStateVersion, result.error(), items.get());
+  PyRef groups(PyTuple_New(static_cast<Py_ssize_t>(record->groups.size())));
+  if (!groups) return nullptr;
+  for (std::size_t i = 0; i < record->groups.size(); ++i) {
+    PyObject* group = tokens_state(record->groups[i].tokens);
+    if (group == nullptr) return nullptr;
+    PyTuple_SET_ITEM(groups.get(), static_cast<Py_ssize_t>(i), group);
+  }
+  PyRef monomial(record->monomial ? tokens_state(record->monomial->tokens)
+                                  : PyRef::borrow(Py_None).release());
+  PyRef reduced(tokens_state(record->reduced.tokens));
+  if (!monomial || !reduced) return nullptr;
+  return Py_BuildValue("(ldO(OOO))", kStateVersion, result.error(), items.get(), groups.get(),
+                       monomial.get(), reduced.get());
 }
 
 std::optional<tov::SearchResult> result_from_state(PyObject* state) {
-  if (!PyTuple_CheckExact(state) || PyTuple_GET_SIZE(state) != 3) {
+  if (!PyTuple_CheckExact(state) || PyTuple_GET_SIZE(state) < 3 || PyTuple_GET_SIZE(state) > 4) {
     return refuse("expected a tuple (version, error, tokens)");
   }
   const std::optional<std::uint64_t> version = exact_unsigned(PyTuple_GET_ITEM(state, 0), kU64Max);
   if (!version || *version != kStateVersion) return refuse("unknown format version");
   const std::optional<double> error = exact_float(PyTuple_GET_ITEM(state, 1));
   if (!error) return refuse("the error is not a float");
-  PyObject* items = PyTuple_GET_ITEM(state, 2);
-  if (!PyTuple_CheckExact(items)) return refuse("the tokens are not a tuple");
-
-  std::vector<Token> tokens;
-  tokens.reserve(static_cast<std::size_t>(PyTuple_GET_SIZE(items)));
-  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(items); ++i) {
-    std::optional<Token> token = token_from(PyTuple_GET_ITEM(items, i));
-    if (!token) {
-      return refuse("token " + std::to_string(i) +
-                    ": expected (kind, arity, index, op_id, re, im) with kind 0 to 4, arity and "
-                    "index 0 to 255, op_id a non-negative int, re and im floats");
-    }
-    tokens.push_back(*token);
-  }
-  Restored restored = restore_result(tokens, *error);
+  Restored restored = restored_from(PyTuple_GET_ITEM(state, 2), *error, "");
   if (std::string* reason = std::get_if<std::string>(&restored)) return refuse(*reason);
-  return std::move(std::get<tov::SearchResult>(restored));
+  tov::SearchResult& result = std::get<tov::SearchResult>(restored);
+  if (PyTuple_GET_SIZE(state) == 3) return std::move(result);
+
+  // A result of a search with units: (groups, monomial or None, reduced formula).
+  PyObject* record = PyTuple_GET_ITEM(state, 3);
+  if (!PyTuple_CheckExact(record) || PyTuple_GET_SIZE(record) != 3 ||
+      !PyTuple_CheckExact(PyTuple_GET_ITEM(record, 0))) {
+    return refuse("the units record is not a tuple (groups, monomial, reduced formula)");
+  }
+  DimensionalRecord analysis;
+  PyObject* groups = PyTuple_GET_ITEM(record, 0);
+  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(groups); ++i) {
+    std::optional<Expression> group =
+        expression_from(PyTuple_GET_ITEM(groups, i), "group " + std::to_string(i) + ": ");
+    if (!group) return std::nullopt;
+    analysis.groups.push_back(std::move(*group));
+  }
+  if (PyTuple_GET_ITEM(record, 1) != Py_None) {
+    analysis.monomial = expression_from(PyTuple_GET_ITEM(record, 1), "monomial: ");
+    if (!analysis.monomial) return std::nullopt;
+  }
+  std::optional<Expression> reduced = expression_from(PyTuple_GET_ITEM(record, 2), "reduced: ");
+  if (!reduced) return std::nullopt;
+  analysis.reduced = std::move(*reduced);
+  return tov::SearchResult(result.expression(), result.registry(), result.error(),
+                           std::make_shared<const DimensionalRecord>(std::move(analysis)));
 }
 
 }  // namespace tov::python

@@ -2,8 +2,11 @@
 // is rebuilt bit for bit in any process,
 //   (1, error, ((kind, arity, index, op_id, re, im), ...)),
 // the format version, the error, then one tuple per token in postfix order
-// (kind as the TokenKind number; re and im the token's value). Loading
-// checks every field and refuses a state that no search could have produced.
+// (kind as the TokenKind number; re and im the token's value). A result of
+// a search with physical units adds its record as a fourth item,
+//   ((group tokens, ...), monomial tokens or None, reduced formula tokens),
+// each formula's tokens as above. Loading checks every field and refuses a
+// state that no search could have produced.
 #pragma once
 
 #include <Python.h>

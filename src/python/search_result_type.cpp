@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -79,6 +80,55 @@ PyObject* get_parameters(PyObject* self, void*) {
       PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item);
     }
     return tuple.release();
+  });
+}
+
+// The record of a search with units as a dict: the groups' formulas, M's
+// formula (None for M = 1), the reduced formula with pi_{i} for group i, and
+// the indices of the groups it uses.
+PyObject* analysis_dict(const DimensionalRecord& record) {
+  PyRef groups(PyTuple_New(static_cast<Py_ssize_t>(record.groups.size())));
+  if (!groups) return nullptr;
+  for (std::size_t i = 0; i < record.groups.size(); ++i) {
+    PyObject* text = new_str(record.groups[i].formula);
+    if (text == nullptr) return nullptr;
+    PyTuple_SET_ITEM(groups.get(), static_cast<Py_ssize_t>(i), text);
+  }
+  PyRef monomial(record.monomial ? new_str(record.monomial->formula)
+                                 : PyRef::borrow(Py_None).release());
+  // Variables print as v_{i}; in the reduced formula they are the groups.
+  std::string reduced;
+  const std::string& formula = record.reduced.formula;
+  for (std::size_t at = 0; at < formula.size();) {
+    if (formula.compare(at, 3, "v_{") == 0) {
+      reduced += "pi_{";
+      at += 3;
+    } else {
+      reduced += formula[at++];
+    }
+  }
+  PyRef formula_text(new_str(reduced));
+  std::vector<bool> used(record.groups.size(), false);
+  for (const Token& token : record.reduced.tokens)
+    if (token.kind == TokenKind::Var && token.index < used.size()) used[token.index] = true;
+  PyRef indices(PyList_New(0));
+  if (!monomial || !formula_text || !indices) return nullptr;
+  for (std::size_t i = 0; i < used.size(); ++i) {
+    if (!used[i]) continue;
+    PyRef index(PyLong_FromSize_t(i));
+    if (!index || PyList_Append(indices.get(), index.get()) < 0) return nullptr;
+  }
+  PyRef used_groups(PyList_AsTuple(indices.get()));
+  if (!used_groups) return nullptr;
+  return Py_BuildValue("{sOsOsOsO}", "groups", groups.get(), "monomial", monomial.get(), "formula",
+                       formula_text.get(), "used_groups", used_groups.get());
+}
+
+PyObject* get_dimensional_analysis(PyObject* self, void*) {
+  return guarded([&]() -> PyObject* {
+    const std::shared_ptr<const DimensionalRecord>& record = result_of(self).dimensional();
+    if (!record) return PyRef::borrow(Py_None).release();
+    return analysis_dict(*record);
   });
 }
 
@@ -192,6 +242,10 @@ PyGetSetDef getters[] = {
     {"complexity", get_complexity, nullptr, "The structural complexity of the formula.", nullptr},
     {"parameters", get_parameters, nullptr,
      "The fitted constants in formula order, at full precision.", nullptr},
+    {"dimensional_analysis", get_dimensional_analysis, nullptr,
+     "For a search with x_units and y_units, the dimensionless groups, the monomial M and the "
+     "reduced formula f with y = M f(pi) (a dict); None otherwise.",
+     nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

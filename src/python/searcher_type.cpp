@@ -34,6 +34,7 @@
 #include "python/py_ref.hpp"
 #include "python/search_result_type.hpp"
 #include "python/settings.hpp"
+#include "python/units.hpp"
 #include "python/value_object.hpp"
 #include "searcher/searcher.hpp"
 
@@ -146,15 +147,16 @@ PyObject* reduce(PyObject* self, PyObject*) {
 
 // --- Search methods -------------------------------------------------------
 
-constexpr std::array<std::string_view, 6> kFunctionParameters = {"xs",       "ys",      "alpha",
-                                                                 "l1_ratio", "weights", "callback"};
-constexpr std::array<std::string_view, 6> kMultivariateParameters = {
-    "inputs", "ys", "alpha", "l1_ratio", "weights", "callback"};
+constexpr std::array<std::string_view, 8> kFunctionParameters = {
+    "xs", "ys", "alpha", "l1_ratio", "weights", "callback", "x_units", "y_units"};
+constexpr std::array<std::string_view, 8> kMultivariateParameters = {
+    "inputs", "ys", "alpha", "l1_ratio", "weights", "callback", "x_units", "y_units"};
 constexpr std::array<std::string_view, 4> kConstantParameters = {"value", "alpha", "l1_ratio",
                                                                  "callback"};
 
-// The data methods take four parameters by position, then `weights` and
-// `callback` by keyword; recognize_constant three, then `callback`.
+// The data methods take four parameters by position, then `weights`,
+// `callback`, `x_units` and `y_units` by keyword; recognize_constant three,
+// then `callback`.
 const Signature kFindFunction{"Searcher.find_function()", kFunctionParameters, 2, 4};
 const Signature kFindMultivariate{"Searcher.find_multivariate()", kMultivariateParameters, 2, 4};
 const Signature kFit{"Searcher.fit()", kMultivariateParameters, 2, 4};
@@ -306,9 +308,13 @@ PyObject* find_function(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     if (!xs) return nullptr;
     const std::optional<Targets> targets = read_targets(bound[1], bound[4], bound[5]);
     if (!targets) return nullptr;
+    const std::optional<UnitsRequest> units = read_units(bound[6], bound[7], {}, true);
+    if (!units) return nullptr;
     const Call call(targets->callback);
     const tov::Searcher searcher(*config, call.control, transport);
-    return finish(searcher.find_function(*xs, targets->ys, targets->weights), call, *config);
+    return finish(searcher.find_function(*xs, targets->ys, targets->weights,
+                                         units->reduction ? &*units->reduction : nullptr),
+                  call, *config);
   });
 }
 
@@ -325,14 +331,17 @@ PyObject* search_rows(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     if (!inputs) return nullptr;
     const std::optional<Targets> targets = read_targets(bound[1], bound[4], bound[5]);
     if (!targets) return nullptr;
+    const std::optional<UnitsRequest> units = read_units(bound[6], bound[7], *inputs, false);
+    if (!units) return nullptr;
+    const Reduction* reduction = units->reduction ? &*units->reduction : nullptr;
     const Call call(targets->callback);
     const tov::Searcher searcher(*config, call.control, transport);
     if constexpr (candidates) {
-      return finish(searcher.find_candidates(*inputs, targets->ys, targets->weights), call,
-                    *config);
+      return finish(searcher.find_candidates(*inputs, targets->ys, targets->weights, reduction),
+                    call, *config);
     } else {
-      return finish(searcher.find_multivariate(*inputs, targets->ys, targets->weights), call,
-                    *config);
+      return finish(searcher.find_multivariate(*inputs, targets->ys, targets->weights, reduction),
+                    call, *config);
     }
   });
 }

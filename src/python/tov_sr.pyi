@@ -1,6 +1,7 @@
 """The main Python module entry point."""
 
-from collections.abc import Callable, Iterable, Sequence
+from collections.abc import Callable, Iterable, Mapping, Sequence
+from fractions import Fraction
 from typing import Any, Final, Protocol, SupportsFloat, SupportsIndex, Union, final
 
 from _typeshed import structseq
@@ -49,6 +50,10 @@ class SearchResult:
     def parameters(self) -> tuple[float, ...]:
         """The fitted constants in formula order, at full precision."""
 
+    @property
+    def dimensional_analysis(self) -> dict[str, Any] | None:
+        """For a search with x_units and y_units, the dimensionless groups, the monomial M and the reduced formula f with y = M f(pi) (a dict); None otherwise."""
+
     def to_latex(self) -> str:
         """Returns the formula in LaTeX format for academic reporting."""
 
@@ -94,6 +99,9 @@ class LevelReport(structseq[Any], tuple[int, int, int, float, float | None, str 
 
 # Called after each completed level; a truthy return value stops the search.
 _Callback = Callable[[LevelReport], object]
+# A physical unit: a unit text ("kg*m/s^2", "V/m", "1") or a mapping from
+# unit symbols to int or Fraction exponents ({"m": 1, "s": -2}).
+_Unit = Union[str, Mapping[str, Union[int, Fraction]]]
 
 @final
 class Searcher:
@@ -151,6 +159,8 @@ class Searcher:
         *,
         weights: _Vector | None = None,
         callback: _Callback | None = None,
+        x_units: _Unit | Sequence[_Unit] | None = None,
+        y_units: _Unit | None = None,
     ) -> SearchResult:
         """Finds a univariate function f(x) ≈ y.
         Supports both Python lists and NumPy arrays."""
@@ -164,6 +174,8 @@ class Searcher:
         *,
         weights: _Vector | None = None,
         callback: _Callback | None = None,
+        x_units: Sequence[_Unit] | None = None,
+        y_units: _Unit | None = None,
     ) -> SearchResult:
         """Finds a multivariate function f(x0, x1, ...) ≈ y.
         Inputs should be a 2D array-like structure."""
@@ -177,6 +189,8 @@ class Searcher:
         *,
         weights: _Vector | None = None,
         callback: _Callback | None = None,
+        x_units: Sequence[_Unit] | None = None,
+        y_units: _Unit | None = None,
     ) -> SearchResult:
         """Alias for find_multivariate (Scikit-Learn style)."""
 
@@ -189,6 +203,8 @@ class Searcher:
         *,
         weights: _Vector | None = None,
         callback: _Callback | None = None,
+        x_units: Sequence[_Unit] | None = None,
+        y_units: _Unit | None = None,
     ) -> list[SearchResult]:
         """Returns the Pareto-front of all candidate formulas found."""
 

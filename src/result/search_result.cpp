@@ -122,6 +122,13 @@ SearchResult::SearchResult(Expression expression, std::shared_ptr<const Operator
                            double error)
     : expression_(std::move(expression)), registry_(std::move(registry)), error_(error) {}
 
+SearchResult::SearchResult(Expression expression, std::shared_ptr<const OperatorRegistry> registry,
+                           double error, std::shared_ptr<const DimensionalRecord> dimensional)
+    : expression_(std::move(expression)),
+      registry_(std::move(registry)),
+      error_(error),
+      dimensional_(std::move(dimensional)) {}
+
 double SearchResult::eval_multi(std::span<const double> point) const {
   std::vector<Complex> inputs;
   to_complex(point, inputs);

@@ -12,6 +12,7 @@
 
 #include "core/expression.hpp"
 #include "ops/registry.hpp"
+#include "result/dimensional_record.hpp"
 
 namespace tov {
 
@@ -19,12 +20,17 @@ class SearchResult {
  public:
   SearchResult(Expression expression, std::shared_ptr<const OperatorRegistry> registry,
                double error);
+  // A result of a search with physical units, with what it was derived from.
+  SearchResult(Expression expression, std::shared_ptr<const OperatorRegistry> registry,
+               double error, std::shared_ptr<const DimensionalRecord> dimensional);
 
   const std::string& formula() const { return expression_.formula; }
   std::size_t complexity() const { return expression_.complexity; }
   double error() const { return error_; }
   const Expression& expression() const { return expression_; }
   const std::shared_ptr<const OperatorRegistry>& registry() const { return registry_; }
+  // Null unless the result comes from a search with physical units.
+  const std::shared_ptr<const DimensionalRecord>& dimensional() const { return dimensional_; }
 
   // Real part of the value at one point (variable j at position j), or NaN
   // where the formula has no value.
@@ -45,6 +51,7 @@ class SearchResult {
   Expression expression_;
   std::shared_ptr<const OperatorRegistry> registry_;
   double error_;
+  std::shared_ptr<const DimensionalRecord> dimensional_;
 };
 
 // Fixed notation with exactly four digits after the point, correctly rounded

@@ -3,9 +3,11 @@
 
 #include <cmath>
 #include <utility>
+#include <variant>
 
 #include "core/float_text.hpp"
 #include "engine/distributed.hpp"
+#include "searcher/dimensional_search.hpp"
 
 namespace tov {
 
@@ -23,13 +25,30 @@ Searcher::Run Searcher::run(std::span<const std::vector<double>> rows, std::span
   return {std::move(outcome), control.ending->answered_max_complexity(config.max_complexity)};
 }
 
+Searcher::Run Searcher::run_reduced(std::span<const std::vector<double>> rows,
+                                    std::span<const double> ys, std::span<const double> weights,
+                                    const SearchConfig& config, const Reduction& units) const {
+  // The caller's data are checked first, as every search checks them.
+  Outcome<SearchData> data = prepare_data(rows, ys, weights, control_.names);
+  if (!data) return {std::move(data.error()), config.max_complexity};
+  std::variant<ReducedData, std::string> reduced = reduce_data(rows, ys, weights, units);
+  if (std::string* message = std::get_if<std::string>(&reduced))
+    return {SearchError{InvalidInput{"Physical units: " + *message + "."}}, config.max_complexity};
+  const ReducedData& search_data = std::get<ReducedData>(reduced);
+  Run r = run(search_data.rows, search_data.targets, weights, config);
+  if (r.outcome) {
+    r.outcome = results_in_inputs(std::move(r.outcome.value()), units, data.value(), config);
+  }
+  return r;
+}
+
 // The single-result requests answer with the most complex, most accurate
 // formula. An empty success list (every front entry lost its finite error at
 // the final refinement) has no such formula.
 Outcome<SearchResult> Searcher::first(std::span<const std::vector<double>> rows,
-                                      std::span<const double> ys,
-                                      std::span<const double> weights) const {
-  Run r = run(rows, ys, weights, config_);
+                                      std::span<const double> ys, std::span<const double> weights,
+                                      const Reduction* units) const {
+  Run r = units ? run_reduced(rows, ys, weights, config_, *units) : run(rows, ys, weights, config_);
   if (!r.outcome) return std::move(r.outcome.error());
   if (r.outcome.value().empty()) return SearchError{NoFormulaFound{r.max_complexity}};
   return std::move(r.outcome.value().front());
@@ -37,27 +56,30 @@ Outcome<SearchResult> Searcher::first(std::span<const std::vector<double>> rows,
 
 Outcome<SearchResult> Searcher::find_function(std::span<const double> xs,
                                               std::span<const double> ys,
-                                              std::span<const double> weights) const {
+                                              std::span<const double> weights,
+                                              const Reduction* units) const {
   std::vector<std::vector<double>> rows;
   rows.reserve(xs.size());
   for (const double x : xs) rows.push_back({x});
   Searcher one_variable = *this;
   one_variable.control_.names = DataNames{"xs", "ys", true};
-  return one_variable.first(rows, ys, weights);
+  return one_variable.first(rows, ys, weights, units);
 }
 
 Outcome<SearchResult> Searcher::find_multivariate(std::span<const std::vector<double>> inputs,
                                                   std::span<const double> ys,
-                                                  std::span<const double> weights) const {
-  return first(inputs, ys, weights);
+                                                  std::span<const double> weights,
+                                                  const Reduction* units) const {
+  return first(inputs, ys, weights, units);
 }
 
 Outcome<std::vector<SearchResult>> Searcher::find_candidates(
     std::span<const std::vector<double>> inputs, std::span<const double> ys,
-    std::span<const double> weights) const {
+    std::span<const double> weights, const Reduction* units) const {
   SearchConfig exhaustive = config_;
   exhaustive.exhaustive = true;
-  Run r = run(inputs, ys, weights, exhaustive);
+  Run r = units ? run_reduced(inputs, ys, weights, exhaustive, *units)
+                : run(inputs, ys, weights, exhaustive);
   if (r.outcome && r.outcome.value().empty()) return SearchError{NoFormulaFound{r.max_complexity}};
   return std::move(r.outcome);
 }
@@ -68,7 +90,7 @@ Outcome<SearchResult> Searcher::recognize_constant(double value) const {
         InvalidValue{"value is " + float_text(value) + ": the constant must be finite"}};
   const std::vector<std::vector<double>> rows{{0.0}};
   const double targets[] = {value};
-  return first(rows, targets, {});
+  return first(rows, targets, {}, nullptr);
 }
 
 }  // namespace tov

@@ -7,6 +7,7 @@
 
 #include "config/search_config.hpp"
 #include "engine/bfs.hpp"
+#include "engine/dimensional.hpp"
 #include "result/search_error.hpp"
 #include "result/search_result.hpp"
 
@@ -22,17 +23,23 @@ class Searcher {
                     ShardTransport* transport = nullptr);
 
   // One variable: each x becomes a one-value row. `weights`, when not
-  // empty, weigh the samples (one per target).
+  // empty, weigh the samples (one per target). With `units`, the search
+  // runs on the reduction's groups and y / M, and its formulas come back
+  // over the inputs (see searcher/dimensional_search.hpp); a sample at
+  // which a group or M has no value is InvalidInput.
   Outcome<SearchResult> find_function(std::span<const double> xs, std::span<const double> ys,
-                                      std::span<const double> weights = {}) const;
+                                      std::span<const double> weights = {},
+                                      const Reduction* units = nullptr) const;
   // Row i holds the values of variables 0, 1, ... for sample i.
   Outcome<SearchResult> find_multivariate(std::span<const std::vector<double>> inputs,
                                           std::span<const double> ys,
-                                          std::span<const double> weights = {}) const;
+                                          std::span<const double> weights = {},
+                                          const Reduction* units = nullptr) const;
   // Every level is searched; the whole staircase, most complex first.
   Outcome<std::vector<SearchResult>> find_candidates(std::span<const std::vector<double>> inputs,
                                                      std::span<const double> ys,
-                                                     std::span<const double> weights = {}) const;
+                                                     std::span<const double> weights = {},
+                                                     const Reduction* units = nullptr) const;
   // One sample at the origin with `value` as its target.
   Outcome<SearchResult> recognize_constant(double value) const;
 
@@ -47,8 +54,12 @@ class Searcher {
   };
   Run run(std::span<const std::vector<double>> rows, std::span<const double> ys,
           std::span<const double> weights, const SearchConfig& config) const;
+  // The same on the reduced data, answered over the inputs.
+  Run run_reduced(std::span<const std::vector<double>> rows, std::span<const double> ys,
+                  std::span<const double> weights, const SearchConfig& config,
+                  const Reduction& units) const;
   Outcome<SearchResult> first(std::span<const std::vector<double>> rows, std::span<const double> ys,
-                              std::span<const double> weights) const;
+                              std::span<const double> weights, const Reduction* units) const;
 
   SearchConfig config_;
   SearchControl control_;

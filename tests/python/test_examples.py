@@ -29,6 +29,8 @@ SHOWS = {
     "plots.py": "saved staircase.png",
     "sums_and_products.py": "polynomial: Plus(Times(C, v_{0}), Plus(Times(C, Square(v_{0})), "
     "Plus(Times(C, Square(Square(v_{0}))), C)))",
+    "physical_units.py": "with units: SearchResult(formula='Times(Times(v_{0}, v_{1}), Plus(C, "
+    "Times(Divide(Times(v_{2}, v_{3}), v_{1}), Sin(v_{4}))))'",
 }
 
 

@@ -58,6 +58,7 @@ def test_class_members_in_order():
         "error",
         "complexity",
         "parameters",
+        "dimensional_analysis",
     ]
 
 

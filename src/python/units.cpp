@@ -1,0 +1,187 @@
+// Units from Python strings and mappings, then the reduction.
+#include "python/units.hpp"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+
+#include "core/decimal.hpp"
+#include "core/units.hpp"
+#include "python/errors.hpp"
+#include "python/py_ref.hpp"
+
+namespace tov::python {
+
+namespace {
+
+bool is_none(PyObject* value) { return value == nullptr || value == Py_None; }
+
+std::nullopt_t fail(const std::string& message) {
+  raise_message(PyExc_ValueError, message);
+  return std::nullopt;
+}
+
+// The UTF-8 text of a str; no value with an exception set.
+std::optional<std::string> text_of(PyObject* value) {
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(value, &size);
+  if (utf8 == nullptr) return std::nullopt;
+  return std::string(utf8, static_cast<std::size_t>(size));
+}
+
+std::string repr_of(PyObject* value) {
+  PyRef text(PyObject_Repr(value));
+  const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
+  if (utf8 == nullptr) {
+    PyErr_Clear();
+    return "?";
+  }
+  return utf8;
+}
+
+bool is_mapping(PyObject* value) {
+  return PyDict_Check(value) || (PyMapping_Check(value) && !PySequence_Check(value));
+}
+
+// An exact int (not a bool) in 64 bits.
+std::optional<std::int64_t> small_integer(PyObject* value) {
+  if (!PyLong_Check(value) || PyBool_Check(value)) return std::nullopt;
+  int overflow = 0;
+  const long long v = PyLong_AsLongLongAndOverflow(value, &overflow);
+  if (v == -1 && PyErr_Occurred() != nullptr) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  if (overflow != 0) return std::nullopt;
+  return static_cast<std::int64_t>(v);
+}
+
+// An int or a fractions.Fraction as an exact rational; no value (and no
+// exception) for anything else or a value too large.
+std::optional<Rational> exponent_of(PyObject* value) {
+  if (const std::optional<std::int64_t> integer = small_integer(value)) return Rational(*integer);
+  PyRef fractions(PyImport_ImportModule("fractions"));
+  PyRef fraction_type(fractions ? PyObject_GetAttrString(fractions.get(), "Fraction") : nullptr);
+  if (!fraction_type) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  const int is_fraction = PyObject_IsInstance(value, fraction_type.get());
+  if (is_fraction != 1) {
+    if (is_fraction < 0) PyErr_Clear();
+    return std::nullopt;
+  }
+  PyRef numerator(PyObject_GetAttrString(value, "numerator"));
+  PyRef denominator(PyObject_GetAttrString(value, "denominator"));
+  const std::optional<std::int64_t> n = numerator ? small_integer(numerator.get()) : std::nullopt;
+  const std::optional<std::int64_t> d =
+      denominator ? small_integer(denominator.get()) : std::nullopt;
+  PyErr_Clear();
+  if (!n || !d || *d == 0) return std::nullopt;
+  try {
+    return Rational(*n, *d);
+  } catch (const RationalOverflow&) {
+    return std::nullopt;
+  }
+}
+
+// One unit; `name` says which ("x_units[2]", "y_units") in messages.
+std::optional<Dimension> read_unit(PyObject* value, const std::string& name) {
+  if (PyUnicode_Check(value)) {
+    const std::optional<std::string> text = text_of(value);
+    if (!text) return std::nullopt;
+    ParsedUnit unit = parse_unit(*text);
+    if (const std::string* error = std::get_if<std::string>(&unit))
+      return fail(name + " " + repr_of(value) + " is not a unit: " + *error);
+    return std::get<Dimension>(std::move(unit));
+  }
+  if (!is_mapping(value)) {
+    return fail(name + " must be a str or a mapping from unit symbols to exponents, not " +
+                Py_TYPE(value)->tp_name);
+  }
+  PyRef items(PyMapping_Items(value));
+  if (!items) return std::nullopt;
+  Dimension dimension;
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
+    PyObject* item = PyList_GET_ITEM(items.get(), i);
+    if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 2)
+      return fail(name + ": the mapping's items() must give (symbol, exponent) pairs");
+    PyObject* key = PyTuple_GET_ITEM(item, 0);
+    PyObject* power = PyTuple_GET_ITEM(item, 1);
+    if (!PyUnicode_Check(key))
+      return fail(name + ": a mapping's keys must be unit symbols (str), not " +
+                  Py_TYPE(key)->tp_name);
+    const std::optional<std::string> symbol = text_of(key);
+    if (!symbol) return std::nullopt;
+    ParsedUnit unit = parse_unit_symbol(*symbol);
+    if (const std::string* error = std::get_if<std::string>(&unit))
+      return fail(name + ": " + *error);
+    const std::optional<Rational> exponent = exponent_of(power);
+    if (!exponent)
+      return fail(name + ": the exponent of " + repr_of(key) + " must be an int or a " +
+                  "fractions.Fraction that fits in 64 bits, not " + repr_of(power));
+    try {
+      dimension = dimension * std::get<Dimension>(unit).pow(*exponent);
+    } catch (const RationalOverflow&) {
+      return fail(name + ": its exponents are too large");
+    }
+  }
+  return dimension;
+}
+
+std::optional<std::vector<Dimension>> read_input_units(PyObject* value, bool one_column) {
+  std::vector<Dimension> units;
+  if (PyUnicode_Check(value) || is_mapping(value)) {
+    if (!one_column)
+      return fail("x_units must be a sequence with one unit per input column, not a single unit");
+    std::optional<Dimension> unit = read_unit(value, "x_units");
+    if (!unit) return std::nullopt;
+    units.push_back(std::move(*unit));
+    return units;
+  }
+  PyRef sequence(PySequence_Fast(value, ""));
+  if (!sequence) {
+    PyErr_Clear();
+    return fail(std::string("x_units must be a sequence of units, one per input column, not ") +
+                Py_TYPE(value)->tp_name);
+  }
+  const Py_ssize_t count = PySequence_Fast_GET_SIZE(sequence.get());
+  for (Py_ssize_t j = 0; j < count; ++j) {
+    std::optional<Dimension> unit =
+        read_unit(PySequence_Fast_GET_ITEM(sequence.get(), j), "x_units[" + decimal(j) + "]");
+    if (!unit) return std::nullopt;
+    units.push_back(std::move(*unit));
+  }
+  return units;
+}
+
+}  // namespace
+
+std::optional<UnitsRequest> read_units(PyObject* x_units, PyObject* y_units,
+                                       std::span<const std::vector<double>> rows, bool one_column) {
+  if (is_none(x_units) && is_none(y_units)) return UnitsRequest{};
+  if (is_none(x_units)) return fail("y_units needs x_units: give the units of the inputs too");
+  if (is_none(y_units)) return fail("x_units needs y_units: give the units of the target too");
+  std::optional<std::vector<Dimension>> inputs = read_input_units(x_units, one_column);
+  if (!inputs) return std::nullopt;
+  const std::optional<Dimension> target = read_unit(y_units, "y_units");
+  if (!target) return std::nullopt;
+  const auto count_error = [&](std::size_t columns, std::string_view where) {
+    return fail("x_units has " + decimal(inputs->size()) + " unit" +
+                (inputs->size() == 1 ? "" : "s") + " for " + decimal(columns) + " input column" +
+                (columns == 1 ? "" : "s") + std::string(where) +
+                ": give one unit per input column");
+  };
+  if (one_column && inputs->size() != 1) return count_error(1, "");
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (rows[i].size() != inputs->size())
+      return count_error(rows[i].size(), i == 0 ? "" : " (in sample " + decimal(i) + ")");
+  }
+  std::variant<Reduction, std::string> reduced = reduce_dimensions(*inputs, *target);
+  if (std::string* error = std::get_if<std::string>(&reduced)) return fail(*error);
+  return UnitsRequest{std::get<Reduction>(std::move(reduced))};
+}
+
+}  // namespace tov::python

@@ -1,0 +1,25 @@
+// The way back from a search on dimensionless groups: its staircase
+// rewritten in the caller's variables and judged on the caller's data.
+#pragma once
+
+#include <vector>
+
+#include "config/search_config.hpp"
+#include "engine/dimensional.hpp"
+#include "engine/search_data.hpp"
+#include "result/search_result.hpp"
+
+namespace tov {
+
+// Every formula f of `reduced` (over the groups) becomes M f(pi) over the
+// inputs; its constants are refined on `data` as the final selection refines
+// (30 iterations of the plain objective, weights and penalty included) and
+// its error is the objective there. Of these, those whose error falls
+// strictly below that of every simpler one are returned, most complex
+// first, each with its DimensionalRecord. An identity reduction changes no
+// formula and only adds the record.
+std::vector<SearchResult> results_in_inputs(std::vector<SearchResult> reduced,
+                                            const Reduction& reduction, const SearchData& data,
+                                            const SearchConfig& config);
+
+}  // namespace tov
