@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "core/exact_constant.hpp"
+
 namespace tov {
 
 namespace {
@@ -49,6 +51,12 @@ std::string render(const Expression& expression, OperatorList operators, Languag
         break;
       }
       case TokenKind::Real:
+        if (const std::optional<ExactConstant> c = exact_of(token)) {
+          stack.push_back(language == Language::Latex ? exact_latex(*c) : exact_python(*c));
+          break;
+        }
+        stack.push_back(format_fixed4(token.value.re));
+        break;
       case TokenKind::Param:
         stack.push_back(format_fixed4(token.value.re));
         break;
