@@ -190,6 +190,23 @@ double compute_raw_error(const Expression& expression, Samples samples,
                          std::span<const double> targets, OperatorList operators, double alpha,
                          double l1_ratio);
 
+// The objective an exact formula reaches through rounding alone: (8 eps)^2
+// times the weighted mean of the squared targets (eps = 2^-52), that is
+// residuals of about 8 units in the last place of every target. Weights count
+// when there is one per target.
+inline double rounding_floor(std::span<const double> targets, std::span<const double> weights) {
+  constexpr double kUlps = 8.0 * 0x1p-52;
+  const bool weighted = !weights.empty() && weights.size() == targets.size();
+  double sum = 0.0;
+  double total = 0.0;
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    const double w = weighted ? weights[i] : 1.0;
+    sum = sum + w * (targets[i] * targets[i]);
+    total = total + w;
+  }
+  return (kUlps * kUlps) * (sum / total);
+}
+
 // The factor complexity_penalty * complexity + 1.0 by which errors are inflated.
 inline double complexity_factor(double complexity_penalty, std::size_t complexity) {
   double t = complexity_penalty * static_cast<double>(complexity);

@@ -69,11 +69,12 @@ std::uint64_t generated_count(std::size_t level, std::span<const std::uint64_t> 
 std::uint64_t level_memory(std::size_t level, std::uint64_t generated, std::uint64_t beam_width,
                            std::uint64_t samples, std::uint64_t workers);
 
-// Level 1 of a search: the parameter leaf "C", then one leaf per variable,
-// each kept when its fingerprint is new, with its error on `data`.
+// Level 1 of a search: the parameter leaf "C" (with named constants: 1 to 5,
+// pi and e instead), then one leaf per variable, each kept when its
+// fingerprint is new, with its error on `data`.
 std::vector<std::pair<Expression, double>> seed_leaves(const SearchData& data,
-                                                       const Objective& objective,
-                                                       OperatorList ops);
+                                                       const Objective& objective, OperatorList ops,
+                                                       ConstantLeaves constants);
 
 class SearchEngine {
  public:

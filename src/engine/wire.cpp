@@ -209,6 +209,7 @@ std::string encode(const SearchConfig& c) {
   w.u64(c.max_search_rows.value_or(0));
   w.u8(c.linear_scaling);
   w.optional_f64(c.target_error);
+  w.u8(static_cast<std::uint8_t>(c.constants));
   return w.take();
 }
 
@@ -231,6 +232,7 @@ SearchConfig decode_config(std::string_view message) {
   if (subset) c.max_search_rows = rows;
   c.linear_scaling = r.u8() != 0;
   c.target_error = r.optional_f64();
+  c.constants = r.u8() != 0 ? ConstantLeaves::Named : ConstantLeaves::Free;
   r.finish();
   return c;
 }

@@ -157,6 +157,28 @@ bool read_operators(std::string_view name, PyObject* value, SearchConfig& config
   return true;
 }
 
+// "free" or "named".
+bool read_constants(std::string_view name, PyObject* value, SearchConfig& config) {
+  if (!PyUnicode_Check(value)) {
+    return fail(PyExc_TypeError,
+                std::string(name) + " must be 'free' or 'named', not " + type_name(value));
+  }
+  Py_ssize_t size = 0;
+  const char* text = PyUnicode_AsUTF8AndSize(value, &size);
+  if (text == nullptr) return false;
+  const std::string_view chosen(text, static_cast<std::size_t>(size));
+  if (chosen != "free" && chosen != "named") {
+    return fail(PyExc_ValueError,
+                std::string(name) + " must be 'free' or 'named', not " + repr_of(value));
+  }
+  config.constants = chosen == "named" ? ConstantLeaves::Named : ConstantLeaves::Free;
+  return true;
+}
+
+PyObject* get_constants(const SearchConfig& config) {
+  return PyUnicode_FromString(config.constants == ConstantLeaves::Named ? "named" : "free");
+}
+
 template <auto Field>
 PyObject* get_unsigned(const SearchConfig& config) {
   return PyLong_FromUnsignedLongLong(config.*Field);
@@ -236,7 +258,7 @@ std::string operator_names() {
   return names;
 }
 
-const std::array<Setting, 11> kSettings = {
+const std::array<Setting, 12> kSettings = {
     unsigned_setting<&SearchConfig::max_complexity>("max_complexity"),
     float_setting<&SearchConfig::complexity_penalty>("complexity_penalty"),
     unsigned_setting<&SearchConfig::beam_width>("beam_width"),
@@ -253,11 +275,13 @@ const std::array<Setting, 11> kSettings = {
             get_flag<&SearchConfig::linear_scaling>, is<&SearchConfig::linear_scaling, false>},
     Setting{"target_error", read_target_error, get_optional_float<&SearchConfig::target_error>,
             unset<&SearchConfig::target_error>},
+    Setting{"constants", read_constants, get_constants,
+            is<&SearchConfig::constants, ConstantLeaves::Free>},
 };
 
-const std::array<std::string_view, 11> kPropertyOrder = {
+const std::array<std::string_view, 12> kPropertyOrder = {
     "max_complexity",  "beam_width",     "complexity_penalty", "alpha",
     "l1_ratio",        "operators",      "time_limit",         "verbose",
-    "max_search_rows", "linear_scaling", "target_error"};
+    "max_search_rows", "linear_scaling", "target_error",       "constants"};
 
 }  // namespace tov::python

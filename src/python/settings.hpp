@@ -27,10 +27,10 @@ struct Setting {
 
 // The five positional settings, then the keyword-only ones.
 inline constexpr std::size_t kPositionalSettings = 5;
-extern const std::array<Setting, 11> kSettings;
+extern const std::array<Setting, 12> kSettings;
 
 // The class lists its properties in this order.
-extern const std::array<std::string_view, 11> kPropertyOrder;
+extern const std::array<std::string_view, 12> kPropertyOrder;
 
 // The builtin operator names, comma-separated, for messages.
 std::string operator_names();

@@ -2,10 +2,12 @@
 #include "searcher/searcher.hpp"
 
 #include <cmath>
+#include <optional>
 #include <utility>
 
 #include "core/float_text.hpp"
 #include "engine/distributed.hpp"
+#include "engine/scoring.hpp"
 
 namespace tov {
 
@@ -17,9 +19,16 @@ Searcher::Run Searcher::run(std::span<const std::vector<double>> rows, std::span
   SearchControl control = control_;
   SearchEnding ending;
   if (control.ending == nullptr) control.ending = &ending;
+  // A search with named constants stops at the rounding floor of its targets.
+  std::optional<SearchConfig> named;
+  if (config.constants == ConstantLeaves::Named) {
+    named = config;
+    named->early_exit_tolerance = exit_tolerance(ys, weights);
+  }
+  const SearchConfig& searched = named ? *named : config;
   Outcome<std::vector<SearchResult>> outcome =
-      transport_ ? run_distributed(rows, ys, weights, config, control, *transport_)
-                 : run_bfs(rows, ys, weights, config, control);
+      transport_ ? run_distributed(rows, ys, weights, searched, control, *transport_)
+                 : run_bfs(rows, ys, weights, searched, control);
   return {std::move(outcome), control.ending->answered_max_complexity(config.max_complexity)};
 }
 
@@ -62,11 +71,19 @@ Outcome<std::vector<SearchResult>> Searcher::find_candidates(
   return std::move(r.outcome);
 }
 
+double Searcher::exit_tolerance(std::span<const double> ys, std::span<const double> weights) const {
+  if (config_.target_error || config_.constants == ConstantLeaves::Free)
+    return config_.exit_tolerance();
+  return rounding_floor(ys, weights);
+}
+
 Outcome<SearchResult> Searcher::recognize_constant(double value) const {
   if (!std::isfinite(value))
     return SearchError{
         InvalidValue{"value is " + float_text(value) + ": the constant must be finite"}};
-  const std::vector<std::vector<double>> rows{{0.0}};
+  const std::vector<std::vector<double>> rows{config_.constants == ConstantLeaves::Named
+                                                  ? std::vector<double>{}
+                                                  : std::vector<double>{0.0}};
   const double targets[] = {value};
   return first(rows, targets, {});
 }
