@@ -24,11 +24,17 @@ class TovRegressor(RegressorMixin, BaseEstimator):
     max_complexity, complexity_penalty, beam_width, alpha, l1_ratio
         The settings of `tov_sr.Searcher`. The default size and beam are
         smaller than the Searcher's because every level is searched.
-    operators, time_limit, max_search_rows, linear_scaling
+    operators, time_limit, max_search_rows, linear_scaling, constants
         The Searcher's keyword-only settings of the same names: the
         operators the search may use, a budget in seconds, the largest
-        number of rows the levels are searched on, and judging every
-        candidate after its best affine map.
+        number of rows the levels are searched on, judging every
+        candidate after its best affine map, and the leaves for numbers
+        ("free" fitted constants or "named" ones: 1 to 5, pi, e).
+    snap : bool
+        Snap the chosen formula's fitted constants to exact closed forms on
+        the training data (`tov_sr.SearchResult.snap` with its default
+        tolerance and the sample weights), so 0.15915494309189535 becomes
+        1/(2*Pi) where the data cannot tell them apart.
     selection : {"penalty", "score", "bic"}
         How `fit` picks a formula from the staircase (see `select`).
     score_tolerance : float
@@ -60,6 +66,8 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         time_limit=None,
         max_search_rows=None,
         linear_scaling=False,
+        constants="free",
+        snap=False,
         selection="penalty",
         score_tolerance=1.5,
         verbose=False,
@@ -73,6 +81,8 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         self.time_limit = time_limit
         self.max_search_rows = max_search_rows
         self.linear_scaling = linear_scaling
+        self.constants = constants
+        self.snap = snap
         self.selection = selection
         self.score_tolerance = score_tolerance
         self.verbose = verbose
@@ -93,6 +103,7 @@ class TovRegressor(RegressorMixin, BaseEstimator):
             time_limit=self.time_limit,
             max_search_rows=self.max_search_rows,
             linear_scaling=self.linear_scaling,
+            constants=self.constants,
             verbose=bool(self.verbose),
         )
         self.candidates_ = searcher.find_candidates(X, y, weights=weights)
@@ -104,6 +115,8 @@ class TovRegressor(RegressorMixin, BaseEstimator):
             tolerance=self.score_tolerance,
             n_samples=samples,
         )
+        if self.snap:
+            self.result_ = self.result_.snap(X, y, weights=weights)
         return self
 
     def predict(self, X):

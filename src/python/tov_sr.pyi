@@ -1,7 +1,7 @@
 """The main Python module entry point."""
 
 from collections.abc import Callable, Iterable, Sequence
-from typing import Any, Final, Protocol, SupportsFloat, SupportsIndex, Union, final
+from typing import Any, Final, Literal, Protocol, SupportsFloat, SupportsIndex, Union, final
 
 from _typeshed import structseq
 
@@ -64,6 +64,16 @@ class SearchResult:
     def predict(self, inputs: _Matrix) -> list[float]:
         """Alias for eval_batch (Scikit-Learn style)."""
 
+    def snap(
+        self,
+        inputs: _Matrix,
+        ys: _Vector,
+        *,
+        tolerance: _Float | None = None,
+        weights: _Vector | None = None,
+    ) -> SearchResult:
+        """The result with its fitted constants replaced by exact closed forms where the data allow."""
+
 @final
 class LevelReport(structseq[Any], tuple[int, int, int, float, float | None, str | None]):
     """What a search reports to its callback after each completed level."""
@@ -110,6 +120,7 @@ class Searcher:
         max_search_rows: SupportsIndex | None = None,
         linear_scaling: bool = False,
         target_error: _Float | None = None,
+        constants: Literal["free", "named"] = "free",
     ) -> Searcher: ...
     @property
     def max_complexity(self) -> int: ...
@@ -133,6 +144,8 @@ class Searcher:
     def linear_scaling(self) -> bool: ...
     @property
     def target_error(self) -> float | None: ...
+    @property
+    def constants(self) -> Literal["free", "named"]: ...
     def find_function(
         self,
         xs: _Vector,
