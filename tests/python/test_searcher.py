@@ -14,6 +14,7 @@ KEYWORD_SETTINGS = [
     "max_search_rows",
     "linear_scaling",
     "target_error",
+    "constants",
 ]
 XS = [1.0, 2.0, 3.0, 4.0]
 YS = [3.5, 5.0, 7.5, 11.0]
