@@ -3,11 +3,8 @@
 //
 //   kernel_shortcuts_benchmark [OPERATOR...]
 //
-// Not part of the CMake build; from the repository root:
-//
-//   g++ -std=c++20 -O2 -ffp-contract=off -fno-fast-math -Wall -Wextra -Wshadow -Isrc
-//       benchmarks/kernel_shortcuts_benchmark.cpp src/ops/vector_math.cpp
-//       -o build/kernel_shortcuts_benchmark
+// Built with the other benchmarks (CMake option TOV_SR_BUILD_BENCHMARKS=ON;
+// see the README's Benchmarks section).
 //
 // Each figure is the fastest of several timed rounds, so a busy neighbouring
 // core inflates it less.

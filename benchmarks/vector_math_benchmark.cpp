@@ -6,6 +6,9 @@
 //
 // Prints the math signature, then one line per routine. Each figure is the
 // best of REPEATS passes over ELEMENTS elements.
+//
+// Built with the other benchmarks (CMake option TOV_SR_BUILD_BENCHMARKS=ON;
+// see the README's Benchmarks section).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -14,6 +17,7 @@
 #include <random>
 #include <vector>
 
+#include "ops/math_signature.hpp"
 #include "ops/vector_math.hpp"
 
 namespace {

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test suite:
 #   1. formatting check (clang-format),
-#   2. C++ unit tests (GoogleTest through CTest), and the math equivalence
-#      tests again with glibc's other build of exp and log,
+#   2. C++ unit tests (GoogleTest through CTest), built with the benchmark
+#      programs and warnings as errors, and the math equivalence tests again
+#      with glibc's other build of exp and log,
 #   3. the same C++ tests under AddressSanitizer and UndefinedBehaviorSanitizer,
 #   4. the Python tests against the installed module,
 #   5. the Python tests against a module built with the sanitizers.
 # Installs what is missing (Debian: GoogleTest, clang-format; PyPI: pytest,
 # NumPy, hypothesis, mypy, the build backend, and the optional extras the
-# tools module and its tests use: scikit-learn, pandas, SymPy, joblib, Dask). Set TOV_SR_QUICK=1 to skip the
+# tools module and its tests use: scikit-learn, pandas, SymPy, joblib, Dask,
+# matplotlib, tqdm). Set TOV_SR_QUICK=1 to skip the
 # sanitizer stages during development.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -29,14 +31,17 @@ if [ ${#need_apt[@]} -gt 0 ]; then
 fi
 "$PYTHON" -m pip install -q --disable-pip-version-check \
   "scikit-build-core>=0.10" "numpy>=2.0" "pytest>=7" "hypothesis>=6" mypy cmake \
-  "scikit-learn>=1.6" "pandas>=1.5" "sympy>=1.10" "joblib>=1.3" "dask[distributed]>=2023.1"
+  "scikit-learn>=1.6" "pandas>=1.5" "sympy>=1.10" "joblib>=1.3" "dask[distributed]>=2023.1" "matplotlib>=3.5" "tqdm>=4.40"
 
 step "Formatting"
 git ls-files -- 'src/*.cpp' 'src/*.hpp' 'tests/*.cpp' 'tests/*.hpp' 'benchmarks/*.cpp' |
   xargs -r clang-format --dry-run --Werror
 
 step "C++ unit tests"
-cmake -S . -B build/cpp -G Ninja -DTOV_SR_BUILD_TESTS=ON -DTOV_SR_BUILD_PYTHON=OFF >/dev/null
+# The benchmark programs are built too, so that they cannot rot, and the
+# project's own code must compile without a warning.
+cmake -S . -B build/cpp -G Ninja -DTOV_SR_BUILD_TESTS=ON -DTOV_SR_BUILD_PYTHON=OFF \
+  -DTOV_SR_BUILD_BENCHMARKS=ON -DTOV_SR_WERROR=ON >/dev/null
 cmake --build build/cpp -j "$JOBS"
 ctest --test-dir build/cpp --output-on-failure -j "$JOBS"
 

@@ -13,12 +13,13 @@ the client (`tov_sr.math_signature()`); a search refuses to start otherwise,
 since mixed machines can change results.
 """
 
-import importlib.metadata
 import threading
 import time
 import uuid
 
 import tov_sr
+
+from tov_sr_tools._extras import require
 
 __all__ = ["DaskSearcher", "ClusterMismatchError"]
 
@@ -39,10 +40,7 @@ def _identity():
 
 
 def _version():
-    try:
-        return importlib.metadata.version("tov_sr")
-    except importlib.metadata.PackageNotFoundError:
-        return "unknown"
+    return tov_sr.__version__
 
 
 def _engine(search_id, start):
@@ -224,6 +222,7 @@ class DaskSearcher:
     """
 
     def __init__(self, searcher, client, *, shards=None):
+        require("DaskSearcher", "distributed")
         if not isinstance(searcher, tov_sr.Searcher):
             raise TypeError(f"searcher must be a tov_sr.Searcher, not {type(searcher).__name__}")
         if shards is not None and (not isinstance(shards, int) or shards < 1):

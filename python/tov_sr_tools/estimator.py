@@ -17,7 +17,9 @@ class TovRegressor(RegressorMixin, BaseEstimator):
     `selection`. The default rule, "penalty", keeps the entry of lowest
     error × (1 + complexity_penalty × complexity), the ranking the search
     itself uses; among equal scores the simplest wins. A larger
-    `complexity_penalty` therefore favours shorter formulas.
+    `complexity_penalty` therefore favours shorter formulas. Errors below
+    the rounding floor of the targets, (8 ε)² × mean(y²), count as equal
+    (see `select`), so of two exact formulas the shorter is chosen.
 
     Parameters
     ----------
@@ -42,6 +44,9 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         the lowest are eligible.
     verbose : bool
         Let the search print its progress on standard output.
+    progress : bool
+        Show the levels as a progress bar (`tov_sr_tools.progress_bar`,
+        which needs tqdm) with the best error and formula so far.
 
     Attributes
     ----------
@@ -71,6 +76,7 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         selection="penalty",
         score_tolerance=1.5,
         verbose=False,
+        progress=False,
     ):
         self.max_complexity = max_complexity
         self.complexity_penalty = complexity_penalty
@@ -86,6 +92,7 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         self.selection = selection
         self.score_tolerance = score_tolerance
         self.verbose = verbose
+        self.progress = progress
 
     def fit(self, X, y, sample_weight=None):
         X, y = validate_data(self, X, y, dtype=np.float64, y_numeric=True)
@@ -106,14 +113,25 @@ class TovRegressor(RegressorMixin, BaseEstimator):
             constants=self.constants,
             verbose=bool(self.verbose),
         )
-        self.candidates_ = searcher.find_candidates(X, y, weights=weights)
+        if self.progress:
+            from tov_sr_tools.progress import progress_bar
+
+            with progress_bar(total=searcher.max_complexity) as bar:
+                self.candidates_ = searcher.find_candidates(X, y, weights=weights, callback=bar)
+        else:
+            self.candidates_ = searcher.find_candidates(X, y, weights=weights)
         samples = len(y) if weights is None else int(np.count_nonzero(weights))
+        # Weighted as the search weighs its errors; squares past the double
+        # range leave the errors as they are.
+        with np.errstate(over="ignore"):
+            scale = float(np.average(np.square(y), weights=weights))
         self.result_ = select(
             self.candidates_,
             self.selection,
             complexity_penalty=searcher.complexity_penalty,
             tolerance=self.score_tolerance,
             n_samples=samples,
+            target_scale=scale if np.isfinite(scale) else None,
         )
         if self.snap:
             self.result_ = self.result_.snap(X, y, weights=weights)

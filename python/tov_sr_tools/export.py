@@ -2,12 +2,14 @@
 
 import re
 
+from tov_sr_tools._extras import require
+
 
 def staircase_frame(results):
     """The results (for example a `find_candidates` staircase) as a pandas
     DataFrame, one row per result in the given order, with the columns
     complexity, error, formula and latex."""
-    import pandas as pd
+    pd = require("staircase_frame", "pandas")
 
     rows = [(r.complexity, r.error, r.formula, r.to_latex()) for r in results]
     frame = pd.DataFrame(rows, columns=["complexity", "error", "formula", "latex"])
@@ -72,10 +74,8 @@ def _parse(formula):
     return tree
 
 
-def _exact_number(text):
+def _exact_number(sympy, text):
     """An exact constant's text as a SymPy number: 1/(2*Pi) is 1/(2*pi)."""
-    import sympy
-
     bases = {
         "Pi": sympy.pi,
         "Pi^2": sympy.pi**2,
@@ -100,9 +100,7 @@ def _exact_number(text):
     return sign * product(above) / (product(below) if below else 1)
 
 
-def _sympy_operators():
-    import sympy
-
+def _sympy_operators(sympy):
     return {
         "Neg": lambda a: -a,
         "Inv": lambda a: 1 / a,
@@ -137,11 +135,10 @@ def to_sympy(result, feature_names=None):
     inputs the real part of the expression is what `result.eval` returns,
     wherever the formula has a value.
     """
-    import sympy
-
+    sympy = require("to_sympy", "sympy")
     tree = _parse(result.formula)
     parameters = iter(result.parameters)
-    operators = _sympy_operators()
+    operators = _sympy_operators(sympy)
     symbols = {}
 
     def symbol(j):
@@ -166,7 +163,7 @@ def to_sympy(result, feature_names=None):
         if node[0] == "var":
             return symbol(node[1])
         if node[0] == "exact":
-            return _exact_number(node[1])
+            return _exact_number(sympy, node[1])
         function = operators.get(node[0])
         if function is None:
             raise ValueError(f"unknown operator {node[0]!r}")

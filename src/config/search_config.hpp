@@ -36,6 +36,8 @@ enum class ConstantLeaves : std::uint8_t { Free, Named };
 // size of the process-wide worker pool. Reading it starts nothing.
 std::uint64_t available_threads();
 
+// A field that travels to a distributed search's workers or is a Python
+// setting has its row in config/config_fields.hpp.
 struct SearchConfig {
   Loss loss{};
   std::vector<std::shared_ptr<const Operator>> operators;  // carried, not used

@@ -1,4 +1,5 @@
-// What the system reports available (meminfo, cgroup) and the resident size.
+// What the system reports available (meminfo, cgroup), the resident size,
+// and the estimate of what a level needs.
 #include "engine/memory.hpp"
 
 #include <unistd.h>
@@ -7,6 +8,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "core/complex.hpp"
+#include "core/expression.hpp"
 
 namespace tov {
 
@@ -21,6 +25,17 @@ std::optional<std::uint64_t> read_number(const char* path) {
   } catch (...) {
     return std::nullopt;
   }
+}
+
+// Saturating arithmetic for the estimates: a huge beam must make the
+// estimate huge, not wrap around to a small number.
+std::uint64_t saturating_mul(std::uint64_t a, std::uint64_t b) {
+  std::uint64_t r;
+  return __builtin_mul_overflow(a, b, &r) ? UINT64_MAX : r;
+}
+std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
+  std::uint64_t r;
+  return __builtin_add_overflow(a, b, &r) ? UINT64_MAX : r;
 }
 
 }  // namespace
@@ -53,6 +68,31 @@ std::uint64_t resident_memory() {
   std::uint64_t resident = 0;
   if (!(statm >> size >> resident)) return 0;
   return resident * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+}
+
+std::uint64_t generated_count(std::size_t level, std::span<const std::uint64_t> level_sizes,
+                              std::uint64_t unary_operators, std::uint64_t binary_operators) {
+  std::uint64_t count = saturating_mul(unary_operators, level_sizes[level - 1]);
+  for (std::size_t k = 1; k + 2 <= level; ++k)
+    count = saturating_add(
+        count, saturating_mul(binary_operators,
+                              saturating_mul(level_sizes[k], level_sizes[level - 1 - k])));
+  return count;
+}
+
+std::uint64_t level_memory(std::size_t level, std::uint64_t generated, std::uint64_t beam_width,
+                           std::uint64_t samples, std::uint64_t workers) {
+  const std::uint64_t retained = std::min<std::uint64_t>(generated, beam_width);
+  const std::uint64_t column = saturating_mul(samples, sizeof(Complex) + 1);
+  // Values at the samples, plus one shifted column per parameter (at most
+  // one per token), the tokens and the formula text.
+  const std::uint64_t per_retained =
+      saturating_add(saturating_mul(column, 1 + level), level * (sizeof(Token) + 16) + 256);
+  // A refiner holds four columns per node of the candidate.
+  const std::uint64_t per_worker = saturating_mul(column, 4 * level + 1);
+  return saturating_add(saturating_add(saturating_mul(generated, kBytesPerCandidate),
+                                       saturating_mul(retained, per_retained)),
+                        saturating_mul(workers, per_worker));
 }
 
 }  // namespace tov

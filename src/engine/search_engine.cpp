@@ -15,7 +15,6 @@
 #include "core/fingerprint.hpp"
 #include "engine/block_eval.hpp"
 #include "engine/fast_refine.hpp"
-#include "engine/memory.hpp"
 #include "engine/optimizer.hpp"
 #include "engine/worker_pool.hpp"
 
@@ -34,43 +33,7 @@ std::uint64_t random_key() {
   return (std::uint64_t{device()} << 32) ^ device();
 }
 
-// Saturating arithmetic for the estimates: a huge beam must make the
-// estimate huge, not wrap around to a small number.
-std::uint64_t saturating_mul(std::uint64_t a, std::uint64_t b) {
-  std::uint64_t r;
-  return __builtin_mul_overflow(a, b, &r) ? UINT64_MAX : r;
-}
-std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
-  std::uint64_t r;
-  return __builtin_add_overflow(a, b, &r) ? UINT64_MAX : r;
-}
-
 }  // namespace
-
-std::uint64_t generated_count(std::size_t level, std::span<const std::uint64_t> level_sizes,
-                              std::uint64_t unary_operators, std::uint64_t binary_operators) {
-  std::uint64_t count = saturating_mul(unary_operators, level_sizes[level - 1]);
-  for (std::size_t k = 1; k + 2 <= level; ++k)
-    count = saturating_add(
-        count, saturating_mul(binary_operators,
-                              saturating_mul(level_sizes[k], level_sizes[level - 1 - k])));
-  return count;
-}
-
-std::uint64_t level_memory(std::size_t level, std::uint64_t generated, std::uint64_t beam_width,
-                           std::uint64_t samples, std::uint64_t workers) {
-  const std::uint64_t retained = std::min<std::uint64_t>(generated, beam_width);
-  const std::uint64_t column = saturating_mul(samples, sizeof(Complex) + 1);
-  // Values at the samples, plus one shifted column per parameter (at most
-  // one per token), the tokens and the formula text.
-  const std::uint64_t per_retained =
-      saturating_add(saturating_mul(column, 1 + level), level * (sizeof(Token) + 16) + 256);
-  // A refiner holds four columns per node of the candidate.
-  const std::uint64_t per_worker = saturating_mul(column, 4 * level + 1);
-  return saturating_add(saturating_add(saturating_mul(generated, kBytesPerCandidate),
-                                       saturating_mul(retained, per_retained)),
-                        saturating_mul(workers, per_worker));
-}
 
 // One worker's buffers, reused from candidate to candidate so that
 // evaluating a candidate allocates nothing. The engine holds one per worker

@@ -58,17 +58,6 @@ struct ShardSummary {
   std::vector<Ranked> top;  // the best beam_width by (score, index)
 };
 
-// Candidates level `level` tries before deduplication, from the sizes of
-// the retained levels (saturating).
-std::uint64_t generated_count(std::size_t level, std::span<const std::uint64_t> level_sizes,
-                              std::uint64_t unary_operators, std::uint64_t binary_operators);
-
-// Bytes a level is expected to need beyond what the search holds already:
-// its candidates and their fingerprints, the values cached for the
-// expressions it retains, and the workers' scratch.
-std::uint64_t level_memory(std::size_t level, std::uint64_t generated, std::uint64_t beam_width,
-                           std::uint64_t samples, std::uint64_t workers);
-
 // Level 1 of a search: the parameter leaf "C" (with named constants: 1 to 5,
 // pi and e instead), then one leaf per variable, each kept when its
 // fingerprint is new, with its error on `data`.

@@ -2,13 +2,26 @@
 // distributed search: the data and settings (sent once), the retained
 // expressions of each level, shard summaries, beam plans and the second
 // round's answers. Doubles travel as their exact bits, so nothing is rounded
-// on the way. Peers run the same version of this code; a message that does
-// not decode throws std::runtime_error.
+// on the way.
+//
+// Every message is a header, then its payload (integers little-endian):
+//   mark "TOVW"        4 bytes
+//   format version     u32, kFormatVersion
+//   kind               u8, a MessageKind
+//   payload length     u64
+//   payload checksum   u64, 64-bit FNV-1a of the payload
+// Peers must run the same format version. A message that is not exactly
+// what an encoder of this version writes for the expected kind (truncated,
+// damaged, of another version or kind, or not a message at all) is refused
+// with MalformedMessage; decoding never reads outside the message and
+// allocates at most a small multiple of its size.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,10 +34,33 @@
 
 namespace tov::wire {
 
+inline constexpr std::uint32_t kFormatVersion = 1;
+inline constexpr std::size_t kHeaderBytes = 4 + 4 + 1 + 8 + 8;
+
+enum class MessageKind : std::uint8_t {
+  Data = 1,
+  Config = 2,
+  Expressions = 3,
+  Summary = 4,
+  Plan = 5,
+  Completion = 6,
+};
+
+// What every decoder throws for a message it refuses; what() begins with
+// "malformed message in a distributed search: " and says why.
+class MalformedMessage : public std::runtime_error {
+ public:
+  explicit MalformedMessage(const std::string& reason);
+};
+
+// The message of `kind` carrying `payload`: the header the encoders put
+// before what they write.
+std::string seal(MessageKind kind, std::string_view payload);
+
 std::string encode(const SearchData& data);
 SearchData decode_data(std::string_view message);
 
-// The settings a search's engines read (every scalar field).
+// The settings of the configuration's field list.
 std::string encode(const SearchConfig& config);
 SearchConfig decode_config(std::string_view message);
 

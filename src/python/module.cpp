@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "ops/vector_math.hpp"
+#include "ops/math_signature.hpp"
 #include "python/binding.hpp"
 #include "python/distributed.hpp"
 #include "python/errors.hpp"
@@ -31,6 +31,33 @@ PyObject* math_signature(PyObject*, PyObject*) {
   });
 }
 
+// The version of the installed distribution, read from its metadata, so the
+// number lives in one place (pyproject.toml); "unknown" for a module loaded
+// from outside an installation.
+PyRef package_version() {
+  PyRef metadata(PyImport_ImportModule("importlib.metadata"));
+  if (!metadata) return PyRef();
+  PyRef version(PyObject_CallMethod(metadata.get(), "version", "s", "tov_sr"));
+  // PackageNotFoundError is a ModuleNotFoundError.
+  if (version || !PyErr_ExceptionMatches(PyExc_ModuleNotFoundError)) return version;
+  PyErr_Clear();
+  return PyRef(PyUnicode_FromString("unknown"));
+}
+
+// Module attributes made on first use: reading the metadata costs an import
+// that `import tov_sr` should not pay.
+PyObject* module_getattr(PyObject* module, PyObject* name) {
+  return guarded([&]() -> PyObject* {
+    if (PyUnicode_Check(name) && PyUnicode_CompareWithASCIIString(name, "__version__") == 0) {
+      PyRef version = package_version();
+      if (!version || PyObject_SetAttr(module, name, version.get()) < 0) return nullptr;
+      return version.release();
+    }
+    PyErr_Format(PyExc_AttributeError, "module 'tov_sr' has no attribute '%U'", name);
+    return nullptr;
+  });
+}
+
 PyMethodDef module_functions[] = {
     {"math_signature", math_signature, METH_NOARGS,
      "math_signature()\n--\n\n"
@@ -38,6 +65,8 @@ PyMethodDef module_functions[] = {
      "C math library in use, seen through fixed probe inputs, and the vector routines that\n"
      "passed their self-check). Two processes with the same signature give the same search\n"
      "results."},
+    {"__getattr__", module_getattr, METH_O,
+     "__getattr__($module, name, /)\n--\n\nThe attributes made on first use: __version__."},
     {"_distributed_call", fast_call<distributed_call>(), METH_FASTCALL | METH_KEYWORDS,
      "_distributed_call($module, transport, method, args, kwargs)\n--\n\n"
      "Calls a bound Searcher method with its levels evaluated through the transport."},

@@ -91,6 +91,11 @@ PyObject* to_latex(PyObject* self, PyObject*) {
   return guarded([&] { return new_str(result_of(self).to_latex()); });
 }
 
+// Jupyter shows a result through this: the LaTeX rendering as inline math.
+PyObject* repr_latex(PyObject* self, PyObject*) {
+  return guarded([&] { return new_str("$" + result_of(self).to_latex() + "$"); });
+}
+
 PyObject* to_python(PyObject* self, PyObject*) {
   return guarded([&] { return new_str(result_of(self).to_python()); });
 }
@@ -242,6 +247,9 @@ PyGetSetDef getters[] = {
 PyMethodDef methods[] = {
     {"to_latex", to_latex, METH_NOARGS,
      "to_latex($self)\n--\n\nReturns the formula in LaTeX format for academic reporting."},
+    {"_repr_latex_", repr_latex, METH_NOARGS,
+     "_repr_latex_($self)\n--\n\nThe LaTeX rendering between dollar signs, as Jupyter "
+     "displays it."},
     {"to_python", to_python, METH_NOARGS,
      "to_python($self)\n--\n\nReturns the formula in Python/NumPy format for immediate use."},
     {"eval", fast_call<eval>(), METH_FASTCALL | METH_KEYWORDS,

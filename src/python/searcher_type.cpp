@@ -405,11 +405,8 @@ auto getters = [] {
   auto by_setting = make_getters(std::make_index_sequence<kSettings.size()>());
   std::array<PyGetSetDef, kSettings.size() + 1> table{};
   for (std::size_t i = 0; i < kPropertyOrder.size(); ++i) {
-    for (std::size_t j = 0; j < kSettings.size(); ++j) {
-      if (kSettings[j].name != kPropertyOrder[i]) continue;
-      table[i] = by_setting[j];
-      table[i].name = kSettings[j].name.data();
-    }
+    table[i] = by_setting[kPropertyOrder[i]];
+    table[i].name = kSettings[kPropertyOrder[i]].name.data();
   }
   return table;
 }();

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "ops/registry.hpp"
 #include "python/binding.hpp"
@@ -38,26 +39,29 @@ bool fail(PyObject* type, const std::string& message) {
   return false;
 }
 
-template <auto Field>
-bool read_unsigned(std::string_view name, PyObject* value, SearchConfig& config) {
+// Converters of the plain field types; false with an exception set.
+bool from_python(std::string_view name, PyObject* value, std::uint64_t& field) {
   const std::optional<std::uint64_t> converted = unsigned_argument(name, value);
-  if (converted) config.*Field = *converted;
+  if (converted) field = *converted;
   return converted.has_value();
 }
 
-template <auto Field>
-bool read_float(std::string_view name, PyObject* value, SearchConfig& config) {
+bool from_python(std::string_view name, PyObject* value, double& field) {
   const std::optional<double> converted = float_argument(name, value);
-  if (converted) config.*Field = *converted;
+  if (converted) field = *converted;
   return converted.has_value();
 }
 
-template <auto Field>
-bool read_flag(std::string_view, PyObject* value, SearchConfig& config) {
+bool from_python(std::string_view, PyObject* value, bool& field) {
   const int truth = PyObject_IsTrue(value);
   if (truth < 0) return false;
-  config.*Field = truth != 0;
+  field = truth != 0;
   return true;
+}
+
+template <auto Field>
+bool read_plain(std::string_view name, PyObject* value, SearchConfig& config) {
+  return from_python(name, value, config.*Field);
 }
 
 // None, or a float accepted by `valid`; anything else fails with
@@ -160,8 +164,8 @@ bool read_operators(std::string_view name, PyObject* value, SearchConfig& config
 // "free" or "named".
 bool read_constants(std::string_view name, PyObject* value, SearchConfig& config) {
   if (!PyUnicode_Check(value)) {
-    return fail(PyExc_TypeError,
-                std::string(name) + " must be 'free' or 'named', not " + type_name(value));
+    return fail(PyExc_TypeError, std::string(name) + " must be 'free' or 'named', not " +
+                                     type_name(value));
   }
   Py_ssize_t size = 0;
   const char* text = PyUnicode_AsUTF8AndSize(value, &size);
@@ -179,30 +183,19 @@ PyObject* get_constants(const SearchConfig& config) {
   return PyUnicode_FromString(config.constants == ConstantLeaves::Named ? "named" : "free");
 }
 
-template <auto Field>
-PyObject* get_unsigned(const SearchConfig& config) {
-  return PyLong_FromUnsignedLongLong(config.*Field);
+// Property values of the plain field types: new references.
+PyObject* to_python(std::uint64_t value) { return PyLong_FromUnsignedLongLong(value); }
+PyObject* to_python(double value) { return PyFloat_FromDouble(value); }
+PyObject* to_python(bool value) { return PyBool_FromLong(value ? 1 : 0); }
+
+template <class T>
+PyObject* to_python(const std::optional<T>& value) {
+  return value ? to_python(*value) : PyRef::borrow(Py_None).release();
 }
 
 template <auto Field>
-PyObject* get_float(const SearchConfig& config) {
-  return PyFloat_FromDouble(config.*Field);
-}
-
-template <auto Field>
-PyObject* get_flag(const SearchConfig& config) {
-  return PyBool_FromLong(config.*Field ? 1 : 0);
-}
-
-template <auto Field>
-PyObject* get_optional_float(const SearchConfig& config) {
-  const auto& value = config.*Field;
-  return value ? PyFloat_FromDouble(*value) : PyRef::borrow(Py_None).release();
-}
-
-PyObject* get_max_search_rows(const SearchConfig& config) {
-  return config.max_search_rows ? PyLong_FromUnsignedLongLong(*config.max_search_rows)
-                                : PyRef::borrow(Py_None).release();
+PyObject* get_plain(const SearchConfig& config) {
+  return to_python(config.*Field);
 }
 
 PyObject* get_operators(const SearchConfig& config) {
@@ -221,31 +214,52 @@ PyObject* get_operators(const SearchConfig& config) {
   return names.release();
 }
 
-bool always_shown(const SearchConfig&) { return false; }
-
-template <auto Field, auto Default>
-bool is(const SearchConfig& config) {
-  return config.*Field == Default;
-}
-
 bool all_operators(const SearchConfig& config) {
   return (config.operator_mask & all_builtins_mask()) == all_builtins_mask();
 }
 
-template <auto Field>
-bool unset(const SearchConfig& config) {
-  return !(config.*Field).has_value();
+const SearchConfig& default_config() {
+  static const SearchConfig defaults;
+  return defaults;
 }
 
 template <auto Field>
-constexpr Setting unsigned_setting(std::string_view name) {
-  return {name, read_unsigned<Field>, get_unsigned<Field>, always_shown};
+bool at_default(const SearchConfig& config) {
+  return config.*Field == default_config().*Field;
 }
 
+// How a setting converts: by the field's type, unless the field has its own
+// conversion below. A setting of a type without a converter does not compile.
+struct Conversion {
+  decltype(Setting::read) read;
+  decltype(Setting::get) get;
+  decltype(Setting::is_default) is_default;
+};
+
 template <auto Field>
-constexpr Setting float_setting(std::string_view name) {
-  return {name, read_float<Field>, get_float<Field>, always_shown};
+constexpr Conversion conversion{read_plain<Field>, get_plain<Field>, at_default<Field>};
+
+// A field read by its own rules, shown and compared by its type.
+template <auto Field>
+constexpr Conversion read_by(decltype(Setting::read) read) {
+  return {read, get_plain<Field>, at_default<Field>};
 }
+
+template <>
+constexpr Conversion conversion<&SearchConfig::operator_mask>{read_operators, get_operators,
+                                                              all_operators};
+template <>
+constexpr Conversion conversion<&SearchConfig::time_limit> =
+    read_by<&SearchConfig::time_limit>(read_time_limit);
+template <>
+constexpr Conversion conversion<&SearchConfig::max_search_rows> =
+    read_by<&SearchConfig::max_search_rows>(read_max_search_rows);
+template <>
+constexpr Conversion conversion<&SearchConfig::target_error> =
+    read_by<&SearchConfig::target_error>(read_target_error);
+template <>
+constexpr Conversion conversion<&SearchConfig::constants>{read_constants, get_constants,
+                                                          at_default<&SearchConfig::constants>};
 
 }  // namespace
 
@@ -258,30 +272,18 @@ std::string operator_names() {
   return names;
 }
 
-const std::array<Setting, 12> kSettings = {
-    unsigned_setting<&SearchConfig::max_complexity>("max_complexity"),
-    float_setting<&SearchConfig::complexity_penalty>("complexity_penalty"),
-    unsigned_setting<&SearchConfig::beam_width>("beam_width"),
-    float_setting<&SearchConfig::alpha>("alpha"),
-    float_setting<&SearchConfig::l1_ratio>("l1_ratio"),
-    Setting{"operators", read_operators, get_operators, all_operators},
-    Setting{"time_limit", read_time_limit, get_optional_float<&SearchConfig::time_limit>,
-            unset<&SearchConfig::time_limit>},
-    Setting{"verbose", read_flag<&SearchConfig::verbose>, get_flag<&SearchConfig::verbose>,
-            is<&SearchConfig::verbose, true>},
-    Setting{"max_search_rows", read_max_search_rows, get_max_search_rows,
-            unset<&SearchConfig::max_search_rows>},
-    Setting{"linear_scaling", read_flag<&SearchConfig::linear_scaling>,
-            get_flag<&SearchConfig::linear_scaling>, is<&SearchConfig::linear_scaling, false>},
-    Setting{"target_error", read_target_error, get_optional_float<&SearchConfig::target_error>,
-            unset<&SearchConfig::target_error>},
-    Setting{"constants", read_constants, get_constants,
-            is<&SearchConfig::constants, ConstantLeaves::Free>},
-};
-
-const std::array<std::string_view, 12> kPropertyOrder = {
-    "max_complexity",  "beam_width",     "complexity_penalty", "alpha",
-    "l1_ratio",        "operators",      "time_limit",         "verbose",
-    "max_search_rows", "linear_scaling", "target_error",       "constants"};
+constinit const std::array<Setting, kSettingCount> kSettings = [] {
+  std::array<Setting, kSettingCount> table{};
+  std::size_t property = 0;
+  for_each_config_field([&](const auto& field) {
+    using Field = std::remove_cvref_t<decltype(field)>;
+    if constexpr (Field::role != FieldRole::Engine) {
+      const Conversion& converts = conversion<Field::member>;
+      table[kPropertyOrder[property++]] =
+          Setting{field.setting, converts.read, converts.get, converts.is_default};
+    }
+  });
+  return table;
+}();
 
 }  // namespace tov::python

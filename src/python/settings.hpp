@@ -1,15 +1,18 @@
 // The settings of the Python Searcher: one table row per constructor
 // parameter (name, converter into the configuration, property getter,
-// default test). Binding, conversion, the properties, the representation and
-// pickling all walk the table.
+// default test), derived from the configuration's field list. Binding,
+// conversion, the properties, the representation and pickling all walk the
+// table.
 #pragma once
 
 #include <Python.h>
 
 #include <array>
 #include <cstddef>
+#include <string>
 #include <string_view>
 
+#include "config/config_fields.hpp"
 #include "config/search_config.hpp"
 
 namespace tov::python {
@@ -25,12 +28,22 @@ struct Setting {
   bool (*is_default)(const SearchConfig& config);
 };
 
-// The five positional settings, then the keyword-only ones.
-inline constexpr std::size_t kPositionalSettings = 5;
-extern const std::array<Setting, 12> kSettings;
+// In parameter order: the positional settings by position, then the
+// keyword-only ones in list order.
+extern const std::array<Setting, kSettingCount> kSettings;
 
-// The class lists its properties in this order.
-extern const std::array<std::string_view, 12> kPropertyOrder;
+// Indices into kSettings in the order the class lists its properties (the
+// list order).
+inline constexpr std::array<std::size_t, kSettingCount> kPropertyOrder = [] {
+  std::array<std::size_t, kSettingCount> order{};
+  std::size_t property = 0;
+  std::size_t keyword = kPositionalSettings;
+  for_each_config_field([&](const auto& field) {
+    if (field.role == FieldRole::Engine) return;
+    order[property++] = field.role == FieldRole::Positional ? field.position : keyword++;
+  });
+  return order;
+}();
 
 // The builtin operator names, comma-separated, for messages.
 std::string operator_names();

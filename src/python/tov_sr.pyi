@@ -55,6 +55,9 @@ class SearchResult:
     def to_python(self) -> str:
         """Returns the formula in Python/NumPy format for immediate use."""
 
+    def _repr_latex_(self) -> str:
+        """The LaTeX rendering between dollar signs, as Jupyter displays it."""
+
     def eval(self, x: Union[_Float, _Vector]) -> float:
         """Evaluates the discovered formula for a given input (float or list/array)."""
 
@@ -209,6 +212,9 @@ class Searcher:
 class TovDimensionError(Exception): ...
 class TovComplexityError(Exception): ...
 class TovRuntimeError(Exception): ...
+
+# The installed distribution's version, from its metadata.
+__version__: str
 
 def math_signature() -> str:
     """A short string identifying this process's math library behaviour (the variant of the

@@ -13,8 +13,6 @@
 #include <vector>
 
 #include "captured_output.hpp"
-#include "engine/beam.hpp"
-#include "engine/expansion.hpp"
 #include "engine/worker_pool.hpp"
 #include "ops/vector_math.hpp"
 #include "searcher/searcher.hpp"
@@ -51,72 +49,6 @@ Outcome<std::vector<SearchResult>> quiet_search(const Problem& p, const SearchCo
   CapturedOutput out;
   control.out = out.file();
   return run_bfs(p.rows, p.targets, config, control);
-}
-
-// --- Expansion ------------------------------------------------------------
-
-LevelEntry entry(Expression e) {
-  LevelEntry out;
-  out.key = structure_key(e);
-  out.expression = std::move(e);
-  return out;
-}
-
-std::vector<std::string> formulas_of_level(std::size_t level, const Levels& levels,
-                                           const OperatorRegistry& registry) {
-  std::vector<std::string> out;
-  const auto unary = registry.ids_by_arity(1);
-  const auto binary = registry.ids_by_arity(2);
-  enumerate_candidates(level, levels, unary, binary, registry.metas(), [&](const CandidateRef& r) {
-    out.push_back(materialize(r, levels, registry.metas()).formula);
-  });
-  return out;
-}
-
-bool contains(const std::vector<std::string>& v, const std::string& s) {
-  return std::find(v.begin(), v.end(), s) != v.end();
-}
-
-TEST(Expansion, CountsOrderAndCommutativityPruning) {
-  const auto registry = OperatorRegistry::with_builtins();
-  Levels levels(4);
-  levels[1] = {entry(make_param_leaf()), entry(make_var_leaf(0))};
-
-  const auto level2 = formulas_of_level(2, levels, registry);
-  ASSERT_EQ(level2.size(), 26u);  // 13 unary operators per source
-  EXPECT_EQ(level2.front(), "Neg(C)");
-  EXPECT_EQ(level2[12], "Cube(C)");
-  EXPECT_EQ(level2[13], "Neg(v_{0})");
-
-  const auto level3 = formulas_of_level(3, levels, registry);  // slot 2 empty: binary only
-  EXPECT_EQ(level3.size(), 4u * 5u - 2u);
-  EXPECT_EQ(level3.front(), "TOV(C, C)");
-  EXPECT_TRUE(contains(level3, "Plus(C, v_{0})"));
-  EXPECT_FALSE(contains(level3, "Plus(v_{0}, C)"));
-  EXPECT_TRUE(contains(level3, "Times(C, C)"));
-  EXPECT_TRUE(contains(level3, "Subtract(C, v_{0})"));
-  EXPECT_TRUE(contains(level3, "Subtract(v_{0}, C)"));
-
-  // Both orders of different levels; an empty slot suppresses its pairs.
-  levels[2] = {entry(make_unary(op_id::kSin, "Sin", make_var_leaf(0)))};
-  const auto level4 = formulas_of_level(4, levels, registry);
-  EXPECT_EQ(level4.size(), 0u + 2u * 5u * 2u);
-  EXPECT_TRUE(contains(level4, "Plus(C, Sin(v_{0}))"));
-  EXPECT_TRUE(contains(level4, "Plus(Sin(v_{0}), C)"));
-}
-
-TEST(Expansion, MaterializedBinaryRenumbersParameters) {
-  const auto registry = OperatorRegistry::with_builtins();
-  Levels levels(2);
-  levels[1] = {entry(make_param_leaf())};
-  const Expression e =
-      materialize(CandidateRef{0, 0, 1, 1, op_id::kTimes}, levels, registry.metas());
-  EXPECT_EQ(e.formula, "Times(C, C)");
-  EXPECT_EQ(e.param_count, 2);
-  ASSERT_EQ(e.tokens.size(), 3u);
-  EXPECT_EQ(e.tokens[0].index, 0);
-  EXPECT_EQ(e.tokens[1].index, 1);
-  EXPECT_EQ(candidate_key(CandidateRef{0, 0, 1, 1, op_id::kTimes}, levels), "9");
 }
 
 // --- Driver ---------------------------------------------------------------
@@ -473,25 +405,6 @@ TEST(Search, StoppedSearchesAnswerForTheirLastLevel) {
   const auto refused = quiet_search(p, config, control);
   ASSERT_FALSE(refused.ok());
   EXPECT_TRUE(std::holds_alternative<MemoryLimitExceeded>(refused.error()));
-}
-
-TEST(WorkerPoolTest, MapsInOrderAndPropagatesFailures) {
-  WorkerPool pool(3);
-  std::vector<std::size_t> out;
-  ASSERT_TRUE(parallel_map(
-      pool, 10000, [](std::size_t i) { return i * i; }, out));
-  for (std::size_t i = 0; i < out.size(); ++i) ASSERT_EQ(out[i], i * i);
-  EXPECT_THROW(static_cast<void>(pool.run(100,
-                                          [](std::size_t i) {
-                                            if (i == 42) throw std::runtime_error("boom");
-                                          })),
-               std::runtime_error);
-  // The pool is still usable afterwards.
-  ASSERT_TRUE(parallel_map(
-      pool, 5, [](std::size_t i) { return i; }, out));
-  EXPECT_EQ(out, (std::vector<std::size_t>{0, 1, 2, 3, 4}));
-  EXPECT_GE(WorkerPool::available_threads(), 1u);
-  EXPECT_EQ(SearchConfig{}.worker_threads, WorkerPool::process_pool().thread_count());
 }
 
 }  // namespace

@@ -28,6 +28,7 @@ SHOWS = {
     "steering.py": "drag: SearchResult(formula='Times(C, Square(v_{0}))'",
     "named_constants.py": "golden ratio: Divide(2, Subtract(Sqrt(5), 1))  (error 4.93e-32)",
     "snapping.py": "SymPy:   h*omega/(2*pi)",
+    "plots.py": "saved staircase.png",
 }
 
 

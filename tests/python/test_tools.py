@@ -216,6 +216,9 @@ def test_importing_the_tools_needs_no_optional_package():
             [
                 "DaskSearcher",
                 "TovRegressor",
+                "plot_fit",
+                "plot_staircase",
+                "progress_bar",
                 "select",
                 "silence_search_output",
                 "staircase_frame",
