@@ -164,8 +164,8 @@ bool read_operators(std::string_view name, PyObject* value, SearchConfig& config
 // "free" or "named".
 bool read_constants(std::string_view name, PyObject* value, SearchConfig& config) {
   if (!PyUnicode_Check(value)) {
-    return fail(PyExc_TypeError, std::string(name) + " must be 'free' or 'named', not " +
-                                     type_name(value));
+    return fail(PyExc_TypeError,
+                std::string(name) + " must be 'free' or 'named', not " + type_name(value));
   }
   Py_ssize_t size = 0;
   const char* text = PyUnicode_AsUTF8AndSize(value, &size);
