@@ -68,7 +68,7 @@ inline constexpr std::tuple kConfigFields{
     keyword_only<&SearchConfig::max_search_rows>("max_search_rows"),
     keyword_only<&SearchConfig::linear_scaling>("linear_scaling"),
     keyword_only<&SearchConfig::target_error>("target_error"),
-    keyword_only<&SearchConfig::constants>("constants"),
+    keyword_only<&SearchConfig::named_constants>("constants"),
 };
 
 // Calls `visit(row)` for every row, in list order.

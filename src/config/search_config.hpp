@@ -27,11 +27,6 @@ struct CustomLoss {
 using Loss =
     std::variant<LossDefault, LossAlternative1, LossAlternative2, LossAlternative3, CustomLoss>;
 
-// What stands for a number in a formula: the free parameter C, fitted to the
-// data, or the named constants 1 to 5, pi and e, so that every formula is a
-// closed form with nothing to fit.
-enum class ConstantLeaves : std::uint8_t { Free, Named };
-
 // Hardware threads available to this process (CPU affinity respected): the
 // size of the process-wide worker pool. Reading it starts nothing.
 std::uint64_t available_threads();
@@ -71,9 +66,12 @@ struct SearchConfig {
   // When set, replaces early_exit_tolerance: the search stops once a formula's
   // error is at most this.
   std::optional<double> target_error;
-  // The leaves for numbers. The searcher stops a search with named constants
-  // at the rounding floor of its targets rather than at 1e-10.
-  ConstantLeaves constants = ConstantLeaves::Free;
+  // What stands for a number in a formula: the free parameter C, fitted to
+  // the data, or (when set) the named constants 1 to 5, pi and e, so that
+  // every formula is a closed form with nothing to fit. The searcher stops a
+  // search with named constants at the rounding floor of its targets rather
+  // than at 1e-10.
+  bool named_constants = false;
 
   double exit_tolerance() const { return target_error.value_or(early_exit_tolerance); }
 };

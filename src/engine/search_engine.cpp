@@ -127,7 +127,7 @@ LevelEntry SearchEngine::make_entry(Expression expression) const {
 
 std::vector<std::pair<Expression, double>> seed_leaves(const SearchData& data,
                                                        const Objective& objective, OperatorList ops,
-                                                       ConstantLeaves constants) {
+                                                       bool named_constants) {
   std::vector<std::pair<Expression, double>> seeds;
   std::vector<Fingerprint> seen;
   const auto offer = [&](Expression leaf) {
@@ -137,7 +137,7 @@ std::vector<std::pair<Expression, double>> seed_leaves(const SearchData& data,
     const double error = compute_raw_error(leaf, data.samples, objective, ops);
     seeds.emplace_back(std::move(leaf), error);
   };
-  if (constants == ConstantLeaves::Named) {
+  if (named_constants) {
     for (const ExactConstant& c : named_leaves()) offer(make_exact_leaf(c));
   } else {
     offer(make_param_leaf());
@@ -150,7 +150,7 @@ std::vector<std::pair<Expression, double>> seed_leaves(const SearchData& data,
 std::vector<std::pair<Expression, double>> SearchEngine::seed() {
   levels_.resize(2);
   std::vector<std::pair<Expression, double>> seeds =
-      seed_leaves(data_, objective_, registry_->ops(), config_.constants);
+      seed_leaves(data_, objective_, registry_->ops(), config_.named_constants);
   for (const auto& [leaf, error] : seeds) {
     const CandidateRef owner{static_cast<std::uint32_t>(levels_[1].size()), 0, 1, 0,
                              SeenSet::kSeed};

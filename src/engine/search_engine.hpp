@@ -63,7 +63,7 @@ struct ShardSummary {
 // fingerprint is new, with its error on `data`.
 std::vector<std::pair<Expression, double>> seed_leaves(const SearchData& data,
                                                        const Objective& objective, OperatorList ops,
-                                                       ConstantLeaves constants);
+                                                       bool named_constants);
 
 class SearchEngine {
  public:

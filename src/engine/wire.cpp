@@ -123,7 +123,6 @@ class Writer {
   void put(std::uint64_t v) { u64(v); }
   void put(double v) { u64(std::bit_cast<std::uint64_t>(v)); }
   void put(bool v) { u8(v ? 1 : 0); }
-  void put(ConstantLeaves v) { u8(static_cast<std::uint8_t>(v)); }
   template <class T>
   void put(const std::optional<T>& v) {
     put(v.has_value());
@@ -226,12 +225,6 @@ class Reader {
     const std::uint8_t byte = u8();
     if (byte > 1) refuse("a flag byte of " + decimal(byte));
     v = byte == 1;
-  }
-  void get(ConstantLeaves& v) {
-    const std::uint8_t byte = u8();
-    if (byte > static_cast<std::uint8_t>(ConstantLeaves::Named))
-      refuse("a constants byte of " + decimal(byte));
-    v = static_cast<ConstantLeaves>(byte);
   }
   template <class T>
   void get(std::optional<T>& v) {

@@ -369,7 +369,7 @@ PyObject* recognize_constant(PyObject* self, PyObject* const* args, Py_ssize_t n
     const Call call(*callback);
     const tov::Searcher searcher(*config, call.control, transport);
     Outcome<tov::SearchResult> outcome = searcher.recognize_constant(*value);
-    if (outcome && PyErr_Occurred() == nullptr && config->constants == ConstantLeaves::Named &&
+    if (outcome && PyErr_Occurred() == nullptr && config->named_constants &&
         !warn_near_miss(searcher, *value, outcome.value(), call))
       return nullptr;
     return finish(std::move(outcome), call, *config);

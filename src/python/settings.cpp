@@ -175,12 +175,12 @@ bool read_constants(std::string_view name, PyObject* value, SearchConfig& config
     return fail(PyExc_ValueError,
                 std::string(name) + " must be 'free' or 'named', not " + repr_of(value));
   }
-  config.constants = chosen == "named" ? ConstantLeaves::Named : ConstantLeaves::Free;
+  config.named_constants = chosen == "named";
   return true;
 }
 
 PyObject* get_constants(const SearchConfig& config) {
-  return PyUnicode_FromString(config.constants == ConstantLeaves::Named ? "named" : "free");
+  return PyUnicode_FromString(config.named_constants ? "named" : "free");
 }
 
 // Property values of the plain field types: new references.
@@ -258,8 +258,8 @@ template <>
 constexpr Conversion conversion<&SearchConfig::target_error> =
     read_by<&SearchConfig::target_error>(read_target_error);
 template <>
-constexpr Conversion conversion<&SearchConfig::constants>{read_constants, get_constants,
-                                                          at_default<&SearchConfig::constants>};
+constexpr Conversion conversion<&SearchConfig::named_constants>{
+    read_constants, get_constants, at_default<&SearchConfig::named_constants>};
 
 }  // namespace
 

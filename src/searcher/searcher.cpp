@@ -21,7 +21,7 @@ Searcher::Run Searcher::run(std::span<const std::vector<double>> rows, std::span
   if (control.ending == nullptr) control.ending = &ending;
   // A search with named constants stops at the rounding floor of its targets.
   std::optional<SearchConfig> named;
-  if (config.constants == ConstantLeaves::Named) {
+  if (config.named_constants) {
     named = config;
     named->early_exit_tolerance = exit_tolerance(ys, weights);
   }
@@ -72,8 +72,7 @@ Outcome<std::vector<SearchResult>> Searcher::find_candidates(
 }
 
 double Searcher::exit_tolerance(std::span<const double> ys, std::span<const double> weights) const {
-  if (config_.target_error || config_.constants == ConstantLeaves::Free)
-    return config_.exit_tolerance();
+  if (config_.target_error || !config_.named_constants) return config_.exit_tolerance();
   return rounding_floor(ys, weights);
 }
 
@@ -81,9 +80,8 @@ Outcome<SearchResult> Searcher::recognize_constant(double value) const {
   if (!std::isfinite(value))
     return SearchError{
         InvalidValue{"value is " + float_text(value) + ": the constant must be finite"}};
-  const std::vector<std::vector<double>> rows{config_.constants == ConstantLeaves::Named
-                                                  ? std::vector<double>{}
-                                                  : std::vector<double>{0.0}};
+  const std::vector<std::vector<double>> rows{config_.named_constants ? std::vector<double>{}
+                                                                      : std::vector<double>{0.0}};
   const double targets[] = {value};
   return first(rows, targets, {});
 }

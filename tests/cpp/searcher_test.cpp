@@ -23,7 +23,7 @@ SearchConfig named(std::uint64_t max_complexity, std::uint64_t beam_width) {
   config.max_complexity = max_complexity;
   config.beam_width = beam_width;
   config.verbose = false;
-  config.constants = ConstantLeaves::Named;
+  config.named_constants = true;
   return config;
 }
 
@@ -102,7 +102,7 @@ TEST(NamedConstants, TheSearchStopsAtTheRoundingFloorNotAt1eMinus10) {
   };
   // Sqrt(2) matches 1.4142135 within 1e-10 but not to rounding.
   SearchConfig free = named(5, 100);
-  free.constants = ConstantLeaves::Free;
+  free.named_constants = false;
   EXPECT_LT(last_level(free, 1.4142135), 5u);
   EXPECT_EQ(last_level(named(5, 100), 1.4142135), 5u);
   EXPECT_EQ(last_level(named(5, 100), std::sqrt(2.0)), 2u);
