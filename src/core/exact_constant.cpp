@@ -197,6 +197,12 @@ std::string exact_latex(const ExactConstant& c) {
   return text + "\\frac{" + p.above + "}{" + p.below + "}";
 }
 
+bool exact_latex_is_product(const ExactConstant& c) {
+  const BasisInfo& b = info(c.basis);
+  if (c.denominator != 1 || !b.latex_below.empty() || b.latex_above.empty()) return false;
+  return std::abs(c.numerator) != 1 || c.basis == Basis::PiSquared || c.basis == Basis::Ln2;
+}
+
 Token make_exact_token(const ExactConstant& c) {
   Token token = Token::make_real(exact_value(c));
   token.op_id = exact_code(c);

@@ -69,6 +69,11 @@ std::string exact_formula_text(const ExactConstant& c);
 std::string exact_latex(const ExactConstant& c);
 std::string exact_python(const ExactConstant& c);
 
+// Whether the LaTeX text sets factors side by side with nothing around
+// them (4\pi, 3e, \ln 2, \pi^{2}): an exponent after it would bind to the
+// last factor only.
+bool exact_latex_is_product(const ExactConstant& c);
+
 Token make_exact_token(const ExactConstant& c);
 // A one-token expression holding the constant.
 Expression make_exact_leaf(const ExactConstant& c);

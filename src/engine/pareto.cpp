@@ -75,8 +75,29 @@ Expression wrap_affine(const Expression& f, const Affine& map) {
 
 namespace {
 
+// The maps that leave out the factor or the offset, shortest first: f
+// itself, a f (a by least squares through the origin), f + b (b the
+// weighted mean of y - f).
+std::vector<Affine> shorter_maps(std::span<const double> f, const Objective& objective) {
+  const std::span<const double> y = objective.targets;
+  double s_ff = 0.0;
+  double s_fy = 0.0;
+  double s_r = 0.0;
+  for (std::size_t i = 0; i < f.size(); ++i) {
+    s_ff = s_ff + objective.weighted(i, f[i] * f[i]);
+    s_fy = s_fy + objective.weighted(i, f[i] * y[i]);
+    s_r = s_r + objective.weighted(i, y[i] - f[i]);
+  }
+  std::vector<Affine> maps{Affine{1.0, 0.0}};
+  if (s_ff != 0.0) maps.push_back(Affine{s_fy / s_ff, 0.0});
+  maps.push_back(Affine{1.0, s_r / objective.total_weight});
+  return maps;
+}
+
 // `x` with its affine map on `samples`, and that formula's error under the
-// unscaled `plain` objective.
+// unscaled `plain` objective. Where leaving out the map's factor or offset
+// (or both) costs nothing beyond rounding, the shorter formula is taken:
+// an offset of 1e-16 on an exact law is noise, not part of the law.
 FrontEntry scaled_entry(const Expression& x, Samples samples, const Objective& objective,
                         const Objective& plain, OperatorList operators) {
   std::vector<double> predictions;
@@ -90,10 +111,22 @@ FrontEntry scaled_entry(const Expression& x, Samples samples, const Objective& o
   }
   const Affine map =
       fit_affine([&](std::size_t i) { return predictions[i]; }, predictions.size(), objective);
-  Expression wrapped = wrap_affine(x, map);
-  const double error = compute_raw_error(wrapped, samples, plain, operators);
   // A NaN error (an overflowing map) is as unusable as an infinite one.
-  return {std::isnan(error) ? std::numeric_limits<double>::infinity() : error, std::move(wrapped)};
+  const auto scored = [&](const Affine& m) {
+    Expression wrapped = wrap_affine(x, m);
+    const double error = compute_raw_error(wrapped, samples, plain, operators);
+    return FrontEntry{std::isnan(error) ? std::numeric_limits<double>::infinity() : error,
+                      std::move(wrapped)};
+  };
+  FrontEntry full = scored(map);
+  if (map.a == 0.0 || (map.a == 1.0 && map.b == 0.0) || !std::isfinite(full.error)) return full;
+  const double good_enough = std::max(full.error, rounding_floor(plain));
+  for (const Affine& shorter : shorter_maps(predictions, objective)) {
+    FrontEntry entry = scored(shorter);
+    if (entry.error <= good_enough && entry.expression.complexity < full.expression.complexity)
+      return entry;
+  }
+  return full;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -122,6 +123,18 @@ struct Objective {
   double weighted(std::size_t i, double t) const { return weights.empty() ? t : weights[i] * t; }
 };
 
+// The error below which two formulas differ only by rounding:
+// (8 eps)^2 times the weighted mean of the squared targets, eps the double
+// precision's epsilon (eight roundings' worth of relative error in every
+// prediction).
+inline double rounding_floor(const Objective& objective) {
+  constexpr double kRoundings = 8.0 * std::numeric_limits<double>::epsilon();
+  double sum = 0.0;
+  for (std::size_t i = 0; i < objective.targets.size(); ++i)
+    sum = sum + objective.weighted(i, objective.targets[i] * objective.targets[i]);
+  return kRoundings * kRoundings * (sum / objective.total_weight);
+}
+
 // The weighted least-squares (a, b) of the targets on predictions f(i),
 // i < n: two passes over the samples, means first. Predictions that do not
 // vary give a = 0 and b = the weighted mean of the targets.
@@ -189,23 +202,6 @@ double compute_raw_error(const Expression& expression, Samples samples, const Ob
 double compute_raw_error(const Expression& expression, Samples samples,
                          std::span<const double> targets, OperatorList operators, double alpha,
                          double l1_ratio);
-
-// The objective an exact formula reaches through rounding alone: (8 eps)^2
-// times the weighted mean of the squared targets (eps = 2^-52), that is
-// residuals of about 8 units in the last place of every target. Weights count
-// when there is one per target.
-inline double rounding_floor(std::span<const double> targets, std::span<const double> weights) {
-  constexpr double kUlps = 8.0 * 0x1p-52;
-  const bool weighted = !weights.empty() && weights.size() == targets.size();
-  double sum = 0.0;
-  double total = 0.0;
-  for (std::size_t i = 0; i < targets.size(); ++i) {
-    const double w = weighted ? weights[i] : 1.0;
-    sum = sum + w * (targets[i] * targets[i]);
-    total = total + w;
-  }
-  return (kUlps * kUlps) * (sum / total);
-}
 
 // The factor complexity_penalty * complexity + 1.0 by which errors are inflated.
 inline double complexity_factor(double complexity_penalty, std::size_t complexity) {

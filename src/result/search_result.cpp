@@ -35,12 +35,52 @@ std::string render_operator(const Operator& op, Language language,
   return language == Language::Latex ? op.to_latex(args) : op.to_python(args);
 }
 
+// How a LaTeX text reads as an operand: a sum or difference, a product, a
+// number with its sign in front, or a text no operator can split.
+enum class Reading { Sum, Product, Signed, Atom };
+
+Reading reading_of(const Token& token, const std::string& text) {
+  if (token.kind != TokenKind::Op) {
+    if (text.starts_with('-')) return Reading::Signed;
+    const std::optional<ExactConstant> c = exact_of(token);
+    return c && exact_latex_is_product(*c) ? Reading::Product : Reading::Atom;
+  }
+  switch (token.op_id) {
+    case op_id::kPlus:
+    case op_id::kSubtract:
+    case op_id::kTov:
+      return Reading::Sum;
+    case op_id::kTimes:
+      return Reading::Product;
+    default:
+      return Reading::Atom;
+  }
+}
+
+// Whether operand `position` of the operator `id` needs parentheses in
+// LaTeX, where the templates set operands side by side: without them
+// x - (y + z) would read x - y + z, and (a + b)^2 as a + b^2.
+bool needs_parentheses(std::uint64_t id, std::size_t position, Reading operand) {
+  switch (id) {
+    case op_id::kSubtract:
+      return position == 1 && operand == Reading::Sum;
+    case op_id::kTimes:
+      return operand == Reading::Sum;
+    case op_id::kSquare:
+    case op_id::kCube:
+      return operand != Reading::Atom;
+    default:
+      return false;
+  }
+}
+
 // The rendering walk shared by both languages. A token list that cannot be
 // rendered (an operator with fewer operand texts than its arity, or a token
 // whose arity disagrees with its operator's) renders as the empty string, as
 // an empty list does: an operator is never handed the wrong number of texts.
 std::string render(const Expression& expression, OperatorList operators, Language language) {
   std::vector<std::string> stack;
+  std::vector<Reading> readings;
   stack.reserve(expression.complexity);
   for (const Token& token : expression.tokens) {
     switch (token.kind) {
@@ -68,13 +108,22 @@ std::string render(const Expression& expression, OperatorList operators, Languag
         const std::size_t arity = token.arity;
         if (op.arity() != arity || stack.size() < arity) return {};
         const auto first = stack.end() - static_cast<std::ptrdiff_t>(arity);
+        if (language == Language::Latex) {
+          for (std::size_t k = 0; k < arity; ++k) {
+            std::string& operand = first[static_cast<std::ptrdiff_t>(k)];
+            if (needs_parentheses(token.op_id, k, readings[readings.size() - arity + k]))
+              operand = "\\left(" + operand + "\\right)";
+          }
+        }
         std::string text =
             render_operator(op, language, std::span<const std::string>(first, arity));
         stack.erase(first, stack.end());
+        readings.resize(readings.size() - arity);
         stack.push_back(std::move(text));
         break;
       }
     }
+    readings.push_back(reading_of(token, stack.back()));
   }
   return stack.empty() ? std::string() : std::move(stack.back());
 }

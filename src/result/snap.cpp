@@ -51,7 +51,7 @@ std::optional<SearchResult> snap_constants(const SearchResult& result, const Sea
   Expression current = result.expression();
   const double base = compute_raw_error(current, data.samples, objective, ops);
   if (!std::isfinite(base)) return std::nullopt;
-  const double limit = base + tolerance.value_or(rounding_floor(data.targets, data.weights));
+  const double limit = base + tolerance.value_or(rounding_floor(objective));
   double error = base;
   // Substitution replaces one token by one, so positions stay put.
   for (std::size_t position = 0; position < current.tokens.size(); ++position) {

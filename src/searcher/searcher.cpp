@@ -72,8 +72,11 @@ Outcome<std::vector<SearchResult>> Searcher::find_candidates(
 }
 
 double Searcher::exit_tolerance(std::span<const double> ys, std::span<const double> weights) const {
-  if (config_.target_error || !config_.named_constants) return config_.exit_tolerance();
-  return rounding_floor(ys, weights);
+  // Unusable weights are the search's to refuse; they set no floor.
+  if (config_.target_error || !config_.named_constants ||
+      (!weights.empty() && weights.size() != ys.size()))
+    return config_.exit_tolerance();
+  return rounding_floor(Objective::make(ys, weights, false, 0.0, 0.5));
 }
 
 Outcome<SearchResult> Searcher::recognize_constant(double value) const {

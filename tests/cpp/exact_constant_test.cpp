@@ -165,6 +165,21 @@ TEST(ExactConstant, TokensAndLeaves) {
     EXPECT_FALSE(exact_of(t));
 }
 
+TEST(ExactConstant, LatexProducts) {
+  const struct {
+    ExactConstant c;
+    bool product;
+  } cases[] = {
+      {{4, 1, Basis::Pi}, true},     {{3, 1, Basis::E}, true},
+      {{1, 1, Basis::Ln2}, true},    {{1, 1, Basis::PiSquared}, true},
+      {{-2, 1, Basis::Sqrt2}, true}, {{1, 1, Basis::Pi}, false},
+      {{7, 1, Basis::One}, false},   {{1, 2, Basis::Pi}, false},
+      {{1, 1, Basis::InvPi}, false}, {{1, 1, Basis::Sqrt2Pi}, false},
+  };
+  for (const auto& row : cases)
+    EXPECT_EQ(exact_latex_is_product(row.c), row.product) << exact_latex(row.c);
+}
+
 TEST(ExactConstant, NamedLeaves) {
   std::vector<std::string> texts;
   std::vector<double> values;

@@ -27,6 +27,10 @@ SearchConfig named(std::uint64_t max_complexity, std::uint64_t beam_width) {
   return config;
 }
 
+double floor_of(std::span<const double> ys) {
+  return rounding_floor(Objective::plain(ys, 0.0, 0.5));
+}
+
 bool has_free_constant(const SearchResult& r) {
   for (const Token& t : r.expression().tokens)
     if (t.kind == TokenKind::Param || t.kind == TokenKind::Var) return true;
@@ -56,7 +60,7 @@ TEST(NamedConstants, ClosedFormsForHandPickedNumbers) {
     EXPECT_EQ(found.value().formula(), c.formula);
     EXPECT_FALSE(has_free_constant(found.value()));
     const double target[] = {c.value};
-    EXPECT_LE(found.value().error(), rounding_floor(target, {}));
+    EXPECT_LE(found.value().error(), floor_of(target));
   }
 }
 
@@ -70,7 +74,7 @@ TEST(NamedConstants, RandomNumbersAreNearMissesNeverAFreeConstant) {
     const Outcome<SearchResult> found = searcher.recognize_constant(value);
     ASSERT_TRUE(found.ok());
     const double target[] = {value};
-    EXPECT_GT(found.value().error(), rounding_floor(target, {}));
+    EXPECT_GT(found.value().error(), floor_of(target));
     EXPECT_GT(found.value().error(), 0.0);
     EXPECT_FALSE(has_free_constant(found.value()));
     EXPECT_TRUE(found.value().parameters().empty());
@@ -89,7 +93,7 @@ TEST(NamedConstants, DataGetClosedFormsWithTheirConstants) {
   ASSERT_TRUE(found.ok());
   EXPECT_EQ(found.value().formula(), "Times(Square(v_{0}), Times(4, Pi))");
   EXPECT_TRUE(found.value().parameters().empty());
-  EXPECT_LE(found.value().error(), rounding_floor(ys, {}));
+  EXPECT_LE(found.value().error(), floor_of(ys));
 }
 
 TEST(NamedConstants, TheSearchStopsAtTheRoundingFloorNotAt1eMinus10) {
@@ -112,7 +116,7 @@ TEST(NamedConstants, TheSearchStopsAtTheRoundingFloorNotAt1eMinus10) {
 
   const double target[] = {3.0};
   EXPECT_EQ(Searcher(free).exit_tolerance(target, {}), 1e-10);
-  EXPECT_EQ(Searcher(named(5, 100)).exit_tolerance(target, {}), rounding_floor(target, {}));
+  EXPECT_EQ(Searcher(named(5, 100)).exit_tolerance(target, {}), floor_of(target));
   EXPECT_EQ(Searcher(loose).exit_tolerance(target, {}), 1e-10);
 }
 

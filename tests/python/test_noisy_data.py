@@ -4,6 +4,7 @@ target error, and choosing one formula from a staircase."""
 import math
 import os
 import random
+import sys
 from collections import namedtuple
 
 import numpy as np
@@ -35,11 +36,12 @@ NOISY_XS = [0.5 + 0.1 * i for i in range(40)]
 NOISY_YS = [2.5 * x * x - 1.25 + rng.gauss(0.0, 0.05) for x in NOISY_XS]
 
 # (settings, xs, ys, formula, parameters): each law is an affine image of a
-# formula shorter than the plain search needs.
+# formula shorter than the plain search needs; an offset that only rounding
+# asks for is left out.
 SCALED = [
     ({"operators": ["Neg", "Times", "Exp", "Sqrt", "Square"]}, T,
      [math.exp(-t * t / 2) / math.sqrt(2 * math.pi) for t in T],
-     "Plus(Times(C, Sqrt(Exp(Neg(Square(v_{0}))))), C)", (1 / math.sqrt(2 * math.pi), 0.0)),
+     "Times(C, Sqrt(Exp(Neg(Square(v_{0})))))", (1 / math.sqrt(2 * math.pi),)),
     ({"max_complexity": 4}, XS, [3.7 * math.sin(x) + 2.0 for x in XS],
      "Plus(Times(C, Sin(v_{0})), C)", (3.7, 2.0)),
     ({"max_complexity": 4}, XS, [2.5 * x * x - 1.25 for x in XS],
@@ -215,3 +217,22 @@ def test_the_estimator_picks_the_scaled_law_by_bic_where_no_penalty_overfits():
     # On the same staircase the most accurate entry is a longer formula fitting noise.
     overfit = select(model.candidates_, "penalty", complexity_penalty=0.0)
     assert overfit.complexity > model.result_.complexity
+
+
+ROWS2 = [[0.5 + 0.25 * i, 0.75 + 0.2 * j] for i in range(6) for j in range(5)]
+
+# (rows, ys, formula): the factor or the offset of the affine map is left
+# out when the formula without it is as accurate up to rounding.
+SHORTER_MAPS = [
+    (ROWS2, [a * b / (2 * math.pi) for a, b in ROWS2], "Times(C, Times(v_{0}, v_{1}))"),
+    ([[x] for x in XS], [math.sin(x) + 2.0 for x in XS], "Plus(Sin(v_{0}), C)"),
+    ([[x] for x in XS], [math.sin(x) for x in XS], "Sin(v_{0})"),
+    ([[x] for x in XS], [3.0 * math.sin(x) for x in XS], "Times(C, Sin(v_{0}))"),
+]  # fmt: skip
+
+
+@pytest.mark.parametrize("rows, ys, formula", SHORTER_MAPS)
+def test_linear_scaling_leaves_out_a_factor_or_offset_that_only_rounding_wants(rows, ys, formula):
+    found = quiet(max_complexity=4, linear_scaling=True).fit(rows, ys)
+    assert found.formula == formula
+    assert found.error <= (8 * sys.float_info.epsilon) ** 2 * sum(y * y for y in ys) / len(ys)
