@@ -8,6 +8,8 @@
 #include <numeric>
 #include <string_view>
 
+#include "core/decimal.hpp"
+
 namespace tov {
 
 namespace {
@@ -93,8 +95,6 @@ double scaled(DoubleDouble x, double m, double d) {
   return q + r;
 }
 
-std::string decimal_text(std::uint64_t n) { return std::to_string(n); }
-
 // sign, the factor above the bar, and the one below (empty for none); the
 // separator goes between an integer and a basis factor.
 struct Parts {
@@ -108,18 +108,18 @@ Parts parts(const ExactConstant& c, std::string_view above_basis, std::string_vi
   const std::uint64_t p = static_cast<std::uint64_t>(std::abs(c.numerator));
   Parts out{c.numerator < 0, {}, {}};
   if (above_basis.empty()) {
-    out.above = decimal_text(p);
+    out.above = decimal(p);
   } else if (p == 1) {
     out.above = above_basis;
   } else {
-    out.above = decimal_text(p) + std::string(times) + std::string(above_basis);
+    out.above = decimal(p) + std::string(times) + std::string(above_basis);
   }
   if (c.denominator == 1) {
     out.below = below_basis;
   } else if (below_basis.empty()) {
-    out.below = decimal_text(c.denominator);
+    out.below = decimal(c.denominator);
   } else {
-    out.below = decimal_text(c.denominator) + std::string(times) + std::string(below_basis);
+    out.below = decimal(c.denominator) + std::string(times) + std::string(below_basis);
   }
   return out;
 }
