@@ -5,6 +5,7 @@ import tov_sr
 from sklearn.base import BaseEstimator, RegressorMixin
 from sklearn.utils.validation import _check_sample_weight, check_is_fitted, validate_data
 
+from tov_sr_tools.cross_validation import select_cv
 from tov_sr_tools.selection import select
 
 
@@ -26,19 +27,23 @@ class TovRegressor(RegressorMixin, BaseEstimator):
     max_complexity, complexity_penalty, beam_width, alpha, l1_ratio
         The settings of `tov_sr.Searcher`. The default size and beam are
         smaller than the Searcher's because every level is searched.
-    operators, time_limit, max_search_rows, linear_scaling, constants
+    operators, time_limit, max_search_rows, linear_scaling, max_terms, term_pool, constants
         The Searcher's keyword-only settings of the same names: the
         operators the search may use, a budget in seconds, the largest
         number of rows the levels are searched on, judging every
-        candidate after its best affine map, and the leaves for numbers
-        ("free" fitted constants or "named" ones: 1 to 5, pi, e).
+        candidate after its best affine map, the sums and products of
+        up to `max_terms` retained formulas chosen from a pool of
+        `term_pool`, and the leaves for numbers ("free" fitted constants
+        or "named" ones: 1 to 5, pi, e).
     snap : bool
         Snap the chosen formula's fitted constants to exact closed forms on
         the training data (`tov_sr.SearchResult.snap` with its default
         tolerance and the sample weights), so 0.15915494309189535 becomes
         1/(2*Pi) where the data cannot tell them apart.
-    selection : {"penalty", "score", "bic"}
-        How `fit` picks a formula from the staircase (see `select`).
+    selection : {"penalty", "score", "bic", "cv"}
+        How `fit` picks a formula from the staircase (see `select`; "cv"
+        is `select_cv`, 5-fold cross-validation, for measured data and the
+        sums of `max_terms`).
     score_tolerance : float
         For the "score" rule: entries whose error is within this factor of
         the lowest are eligible.
@@ -71,6 +76,8 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         time_limit=None,
         max_search_rows=None,
         linear_scaling=False,
+        max_terms=1,
+        term_pool=150,
         constants="free",
         snap=False,
         selection="penalty",
@@ -87,6 +94,8 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         self.time_limit = time_limit
         self.max_search_rows = max_search_rows
         self.linear_scaling = linear_scaling
+        self.max_terms = max_terms
+        self.term_pool = term_pool
         self.constants = constants
         self.snap = snap
         self.selection = selection
@@ -110,6 +119,8 @@ class TovRegressor(RegressorMixin, BaseEstimator):
             time_limit=self.time_limit,
             max_search_rows=self.max_search_rows,
             linear_scaling=self.linear_scaling,
+            max_terms=self.max_terms,
+            term_pool=self.term_pool,
             constants=self.constants,
             verbose=bool(self.verbose),
         )
@@ -121,6 +132,9 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         else:
             self.candidates_ = searcher.find_candidates(X, y, weights=weights)
         samples = len(y) if weights is None else int(np.count_nonzero(weights))
+        if self.selection == "cv":
+            self.result_ = select_cv(self.candidates_, X, y, folds=5, sample_weight=weights)
+            return self
         # Weighted as the search weighs its errors; squares past the double
         # range leave the errors as they are.
         with np.errstate(over="ignore"):

@@ -68,6 +68,8 @@ inline constexpr std::tuple kConfigFields{
     keyword_only<&SearchConfig::max_search_rows>("max_search_rows"),
     keyword_only<&SearchConfig::linear_scaling>("linear_scaling"),
     keyword_only<&SearchConfig::target_error>("target_error"),
+    keyword_only<&SearchConfig::max_terms>("max_terms"),
+    keyword_only<&SearchConfig::term_pool>("term_pool"),
     keyword_only<&SearchConfig::named_constants>("constants"),
 };
 

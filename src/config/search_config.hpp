@@ -66,6 +66,11 @@ struct SearchConfig {
   // When set, replaces early_exit_tolerance: the search stops once a formula's
   // error is at most this.
   std::optional<double> target_error;
+  // Above 1: the final staircase also holds sums of up to this many of the
+  // retained formulas and products of powers of up to this many.
+  std::uint64_t max_terms = 1;
+  // The number of formulas those models are chosen from.
+  std::uint64_t term_pool = 150;
   // What stands for a number in a formula: the free parameter C, fitted to
   // the data, or (when set) the named constants 1 to 5, pi and e, so that
   // every formula is a closed form with nothing to fit. The searcher stops a

@@ -7,6 +7,7 @@
 
 #include "core/decimal.hpp"
 #include "engine/memory.hpp"
+#include "engine/term_models.hpp"
 
 namespace tov {
 
@@ -156,8 +157,21 @@ Outcome<std::vector<SearchResult>> SearchCoordinator::finalize() {
   if (control_.ending) *control_.ending = ending();
   const std::uint64_t max_complexity = ending().answered_max_complexity(config_.max_complexity);
   const Objective objective = final_data_.objective(config_);
-  return select_final(front_, registry_, config_, final_data_.samples, objective,
-                      searched_rows_ != final_data_.samples.size(), max_complexity);
+  Outcome<std::vector<SearchResult>> results =
+      select_final(front_, registry_, config_, final_data_.samples, objective,
+                   searched_rows_ != final_data_.samples.size(), max_complexity);
+  if (config_.max_terms <= 1 || !results) return results;
+  std::vector<Expression> library;
+  for (const auto& [level, expressions] : retained_)
+    if (level <= max_complexity)
+      library.insert(library.end(), expressions.begin(), expressions.end());
+  return add_term_models(std::move(results.value()), library, final_data_, searched_rows_, config_,
+                         registry_, [this] { return interrupted(); });
+}
+
+void SearchCoordinator::keep_retained(std::span<const Expression> retained) {
+  if (config_.max_terms > 1)
+    retained_.emplace_back(level_, std::vector(retained.begin(), retained.end()));
 }
 
 }  // namespace tov

@@ -71,6 +71,9 @@ class SearchCoordinator {
   // The front feed of a completed level.
   void feed_front(std::span<const ShardSummary> summaries);
 
+  // The retained expressions of the level in progress, for the term models.
+  void keep_retained(std::span<const Expression> retained);
+
   // The level is complete with `retained` expressions: prints its report,
   // runs the early exit and the level callback. True when the search goes
   // on.
@@ -104,6 +107,7 @@ class SearchCoordinator {
   std::size_t completed_level_ = 0;
   bool time_limit_reached_ = false;
   bool stopped_by_callback_ = false;
+  std::vector<std::pair<std::size_t, std::vector<Expression>>> retained_;  // by level
 };
 
 }  // namespace tov

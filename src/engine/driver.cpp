@@ -52,6 +52,7 @@ LevelEnd run_level(ShardBackend& backend, SearchCoordinator& coordinator, const 
   if (!retained) return stopped(false);
   kept = picked.size();
   if (!enter(LevelStep::Retention)) return stopped(false);
+  coordinator.keep_retained(*retained);
   if (!backend.retain(std::move(*retained), poll)) return stopped(false);
   coordinator.feed_front(level->shards);
   return LevelEnd::Completed;

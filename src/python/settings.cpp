@@ -111,6 +111,30 @@ bool read_max_search_rows(std::string_view name, PyObject* value, SearchConfig& 
   return true;
 }
 
+// An integer from `low` to `high`; anything else fails with
+// "<name> must be <what>, not <repr>".
+template <auto Field, std::uint64_t low, std::uint64_t high>
+bool read_bounded(std::string_view name, PyObject* value, SearchConfig& config,
+                  std::string_view what) {
+  const std::optional<std::uint64_t> converted = unsigned_argument(name, value);
+  if (!converted) return false;
+  if (*converted < low || *converted > high)
+    return fail(PyExc_ValueError,
+                std::string(name) + " must be " + std::string(what) + ", not " + repr_of(value));
+  config.*Field = *converted;
+  return true;
+}
+
+bool read_max_terms(std::string_view name, PyObject* value, SearchConfig& config) {
+  return read_bounded<&SearchConfig::max_terms, 1, 64>(name, value, config,
+                                                       "an integer from 1 to 64");
+}
+
+bool read_term_pool(std::string_view name, PyObject* value, SearchConfig& config) {
+  return read_bounded<&SearchConfig::term_pool, 1, 1000>(name, value, config,
+                                                         "an integer from 1 to 1000");
+}
+
 // None (every builtin) or an iterable of distinct operator names.
 bool read_operators(std::string_view name, PyObject* value, SearchConfig& config) {
   if (value == Py_None) {
@@ -258,6 +282,11 @@ template <>
 constexpr Conversion conversion<&SearchConfig::target_error> =
     read_by<&SearchConfig::target_error>(read_target_error);
 template <>
+constexpr Conversion conversion<&SearchConfig::max_terms> =
+    read_by<&SearchConfig::max_terms>(read_max_terms);
+template <>
+constexpr Conversion conversion<&SearchConfig::term_pool> =
+    read_by<&SearchConfig::term_pool>(read_term_pool);
 constexpr Conversion conversion<&SearchConfig::named_constants>{
     read_constants, get_constants, at_default<&SearchConfig::named_constants>};
 

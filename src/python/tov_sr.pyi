@@ -123,6 +123,8 @@ class Searcher:
         max_search_rows: SupportsIndex | None = None,
         linear_scaling: bool = False,
         target_error: _Float | None = None,
+        max_terms: SupportsIndex = 1,
+        term_pool: SupportsIndex = 150,
         constants: Literal["free", "named"] = "free",
     ) -> Searcher: ...
     @property
@@ -147,6 +149,10 @@ class Searcher:
     def linear_scaling(self) -> bool: ...
     @property
     def target_error(self) -> float | None: ...
+    @property
+    def max_terms(self) -> int: ...
+    @property
+    def term_pool(self) -> int: ...
     @property
     def constants(self) -> Literal["free", "named"]: ...
     def find_function(

@@ -29,6 +29,8 @@ SHOWS = {
     "named_constants.py": "golden ratio: Divide(2, Subtract(Sqrt(5), 1))  (error 4.93e-32)",
     "snapping.py": "SymPy:   h*omega/(2*pi)",
     "plots.py": "saved staircase.png",
+    "sums_and_products.py": "polynomial: Plus(Times(C, v_{0}), Plus(Times(C, Square(v_{0})), "
+    "Plus(Times(C, Square(Square(v_{0}))), C)))",
 }
 
 

@@ -14,6 +14,8 @@ KEYWORD_SETTINGS = [
     "max_search_rows",
     "linear_scaling",
     "target_error",
+    "max_terms",
+    "term_pool",
     "constants",
 ]
 XS = [1.0, 2.0, 3.0, 4.0]
