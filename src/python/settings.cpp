@@ -287,6 +287,7 @@ constexpr Conversion conversion<&SearchConfig::max_terms> =
 template <>
 constexpr Conversion conversion<&SearchConfig::term_pool> =
     read_by<&SearchConfig::term_pool>(read_term_pool);
+template <>
 constexpr Conversion conversion<&SearchConfig::named_constants>{
     read_constants, get_constants, at_default<&SearchConfig::named_constants>};
 
