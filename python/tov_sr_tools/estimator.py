@@ -27,13 +27,19 @@ class TovRegressor(RegressorMixin, BaseEstimator):
     max_complexity, complexity_penalty, beam_width, alpha, l1_ratio
         The settings of `tov_sr.Searcher`. The default size and beam are
         smaller than the Searcher's because every level is searched.
-    operators, time_limit, max_search_rows, linear_scaling, max_terms, term_pool
+    operators, time_limit, max_search_rows, linear_scaling, max_terms, term_pool, constants
         The Searcher's keyword-only settings of the same names: the
         operators the search may use, a budget in seconds, the largest
         number of rows the levels are searched on, judging every
-        candidate after its best affine map, and the sums and products of
+        candidate after its best affine map, the sums and products of
         up to `max_terms` retained formulas chosen from a pool of
-        `term_pool`.
+        `term_pool`, and the leaves for numbers ("free" fitted constants
+        or "named" ones: 1 to 5, pi, e).
+    snap : bool
+        Snap the chosen formula's fitted constants to exact closed forms on
+        the training data (`tov_sr.SearchResult.snap` with its default
+        tolerance and the sample weights), so 0.15915494309189535 becomes
+        1/(2*Pi) where the data cannot tell them apart.
     selection : {"penalty", "score", "bic", "cv"}
         How `fit` picks a formula from the staircase (see `select`; "cv"
         is `select_cv`, 5-fold cross-validation, for measured data and the
@@ -72,6 +78,8 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         linear_scaling=False,
         max_terms=1,
         term_pool=150,
+        constants="free",
+        snap=False,
         selection="penalty",
         score_tolerance=1.5,
         verbose=False,
@@ -88,6 +96,8 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         self.linear_scaling = linear_scaling
         self.max_terms = max_terms
         self.term_pool = term_pool
+        self.constants = constants
+        self.snap = snap
         self.selection = selection
         self.score_tolerance = score_tolerance
         self.verbose = verbose
@@ -118,6 +128,7 @@ class TovRegressor(RegressorMixin, BaseEstimator):
             linear_scaling=self.linear_scaling,
             max_terms=self.max_terms,
             term_pool=self.term_pool,
+            constants=self.constants,
             verbose=bool(self.verbose),
         )
         units = {"x_units": x_units, "y_units": y_units}
@@ -146,6 +157,8 @@ class TovRegressor(RegressorMixin, BaseEstimator):
             n_samples=samples,
             target_scale=scale if np.isfinite(scale) else None,
         )
+        if self.snap:
+            self.result_ = self.result_.snap(X, y, weights=weights)
         return self
 
     def predict(self, X):

@@ -16,14 +16,25 @@ def staircase_frame(results):
     return frame.astype({"complexity": "int64", "error": "float64"})
 
 
-# The formula text: "C" (a fitted constant), "v_{j}" (input variable j) and
-# "Name(a)" or "Name(a, b)" for operators.
-# Operator names are tried first: "Cos(" is an operator, not "C" then "os(".
-_TOKEN = re.compile(r"([A-Za-z]+)\(|C|v_\{(\d+)\}|, |\)")
+# The formula text: "C" (a fitted constant), "v_{j}" (input variable j),
+# exact constants ("2", "Pi", "-3/5", "1/(2*Pi)", "Sqrt(2)/2": an integer,
+# a basis factor or both, over an integer, a basis factor or both) and
+# "Name(a)" or "Name(a, b)" for operators. Exact constants are tried first
+# and must end the operand: "E" is a constant, "Exp(" an operator; "Sqrt(2)"
+# as a constant and as the operator on the constant 2 are the same number.
+# Then operator names: "Cos(" is an operator, not "C" then "os(".
+_FACTOR = r"(?:Pi\^2|Pi|E|Sqrt\((?:2\*Pi|Pi|2|3)\)|Log\(2\))"
+_EXACT = (
+    rf"-?(?:\d+\*{_FACTOR}|\d+|{_FACTOR})"
+    rf"(?:/(?:\(\d+\*{_FACTOR}\)|\d+|{_FACTOR}))?(?=, |\)|$)"
+)
+_TOKEN = re.compile(rf"(?P<exact>{_EXACT})|(?P<name>[A-Za-z]+)\(|C|v_\{{(?P<var>\d+)\}}|, |\)")
+_FACTORS = re.compile(rf"{_FACTOR}|\d+")
 
 
 def _parse(formula):
-    """The formula text as a tree: ("C",), ("var", j) or (name, child, ...)."""
+    """The formula text as a tree: ("C",), ("var", j), ("exact", text) or
+    (name, child, ...)."""
     tokens = []
     position = 0
     while position < len(formula):
@@ -37,11 +48,13 @@ def _parse(formula):
         if i >= len(tokens):
             raise ValueError(f"formula text ends early: {formula!r}")
         token = tokens[i]
+        if token.group("exact") is not None:
+            return ("exact", token.group("exact")), i + 1
         if token.group(0) == "C":
             return ("C",), i + 1
-        if token.group(2) is not None:
-            return ("var", int(token.group(2))), i + 1
-        if token.group(1) is None:
+        if token.group("var") is not None:
+            return ("var", int(token.group("var"))), i + 1
+        if token.group("name") is None:
             raise ValueError(f"unexpected {token.group(0)!r} in formula text: {formula!r}")
         children = []
         i += 1
@@ -52,13 +65,39 @@ def _parse(formula):
                 i += 1
                 continue
             if i < len(tokens) and tokens[i].group(0) == ")":
-                return (token.group(1), *children), i + 1
+                return (token.group("name"), *children), i + 1
             raise ValueError(f"unbalanced formula text: {formula!r}")
 
     tree, end = node(0)
     if end != len(tokens):
         raise ValueError(f"text after the formula: {formula!r}")
     return tree
+
+
+def _exact_number(sympy, text):
+    """An exact constant's text as a SymPy number: 1/(2*Pi) is 1/(2*pi)."""
+    bases = {
+        "Pi": sympy.pi,
+        "Pi^2": sympy.pi**2,
+        "E": sympy.E,
+        "Sqrt(2)": sympy.sqrt(2),
+        "Sqrt(3)": sympy.sqrt(3),
+        "Sqrt(Pi)": sympy.sqrt(sympy.pi),
+        "Sqrt(2*Pi)": sympy.sqrt(2 * sympy.pi),
+        "Log(2)": sympy.log(2),
+    }
+
+    def product(part):
+        value = sympy.Integer(1)
+        for factor in _FACTORS.findall(part):
+            value *= bases[factor] if factor in bases else sympy.Integer(factor)
+        return value
+
+    sign = -1 if text.startswith("-") else 1
+    above, _, below = text.lstrip("-").partition("/")
+    if below.startswith("(") and below.endswith(")"):
+        below = below[1:-1]
+    return sign * product(above) / (product(below) if below else 1)
 
 
 def _sympy_operators(sympy):
@@ -88,7 +127,9 @@ def to_sympy(result, feature_names=None):
     """The formula of `result` as a SymPy expression.
 
     Every fitted constant enters at full precision (from
-    `result.parameters`, as an exact binary SymPy Float). Variable j is the
+    `result.parameters`, as an exact binary SymPy Float), every exact
+    constant (a named constant, or a snapped one) as SymPy's exact number:
+    1/(2*Pi) becomes 1/(2*pi). Variable j is the
     real symbol `feature_names[j]` when names are given, else `v_j`. SymPy's
     functions take the same principal branches as the engine, so for real
     inputs the real part of the expression is what `result.eval` returns,
@@ -121,6 +162,8 @@ def to_sympy(result, feature_names=None):
             return sympy.Float(next(parameters), precision=53)
         if node[0] == "var":
             return symbol(node[1])
+        if node[0] == "exact":
+            return _exact_number(sympy, node[1])
         function = operators.get(node[0])
         if function is None:
             raise ValueError(f"unknown operator {node[0]!r}")

@@ -70,6 +70,7 @@ inline constexpr std::tuple kConfigFields{
     keyword_only<&SearchConfig::target_error>("target_error"),
     keyword_only<&SearchConfig::max_terms>("max_terms"),
     keyword_only<&SearchConfig::term_pool>("term_pool"),
+    keyword_only<&SearchConfig::named_constants>("constants"),
 };
 
 // Calls `visit(row)` for every row, in list order.

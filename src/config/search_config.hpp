@@ -71,6 +71,12 @@ struct SearchConfig {
   std::uint64_t max_terms = 1;
   // The number of formulas those models are chosen from.
   std::uint64_t term_pool = 150;
+  // What stands for a number in a formula: the free parameter C, fitted to
+  // the data, or (when set) the named constants 1 to 5, pi and e, so that
+  // every formula is a closed form with nothing to fit. The searcher stops a
+  // search with named constants at the rounding floor of its targets rather
+  // than at 1e-10.
+  bool named_constants = false;
 
   double exit_tolerance() const { return target_error.value_or(early_exit_tolerance); }
 };

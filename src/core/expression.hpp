@@ -23,7 +23,8 @@ enum class TokenKind : std::uint8_t { Const, Real, Var, Param, Op };
 
 // One postfix token. Which fields are meaningful depends on `kind`:
 //   Const: op_id, value (the cached value of the constant operator)
-//   Real:  value.re
+//   Real:  value.re, and op_id 0 for a plain number or the code of the
+//          exact constant the value stands for (core/exact_constant.hpp)
 //   Var:   index
 //   Param: index, value (the stored value: default for evaluation, and where
 //          refinement writes the tuned value)

@@ -72,7 +72,8 @@ ShardedBackend::ShardedBackend(SearchData data, const SearchConfig& config,
     : data_(std::move(data)), config_(config), space_(space), transport_(transport) {}
 
 std::vector<std::pair<Expression, double>> ShardedBackend::seed() {
-  return seed_leaves(data_, data_.objective(config_), space_.registry->ops());
+  return seed_leaves(data_, data_.objective(config_), space_.registry->ops(),
+                     config_.named_constants);
 }
 
 std::optional<LevelSummaries> ShardedBackend::evaluate(LevelProgress&, const Poll& poll) {

@@ -71,7 +71,7 @@ double compute_error_with_params(const Expression& expression, std::span<const d
 }
 
 Refined refine_constants(const Expression& expression, Samples samples, const Objective& objective,
-                         OperatorList operators, std::size_t max_iterations) {
+                         OperatorList operators, std::size_t max_iterations, double tolerance) {
   std::vector<std::size_t> positions;
   std::vector<double> p;
   for (std::size_t t = 0; t < expression.tokens.size(); ++t) {
@@ -105,7 +105,7 @@ Refined refine_constants(const Expression& expression, Samples samples, const Ob
   std::vector<Complex> stack;
   stack.reserve(expression.complexity);
 
-  Damping damping;
+  Damping damping(tolerance);
   std::size_t iteration = 0;
   while (damping.running(iteration, max_iterations)) {
     to_complex(p, at_p);

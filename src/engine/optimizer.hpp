@@ -22,10 +22,13 @@ inline constexpr int kRejectionsTolerated = 2;
 
 // The damping schedule: lambda shrinks tenfold after an accepted step and
 // grows tenfold after a rejected one; the run ends at the iteration cap, when
-// lambda passes its maximum, when a step gains less than the tolerance, or
-// at the third rejection in a row.
+// lambda passes its maximum, when a step gains less than the tolerance
+// (refinement::kTolerance unless given), or at the third rejection in a row.
 class Damping {
  public:
+  Damping() = default;
+  explicit Damping(double tolerance) : tolerance_(tolerance) {}
+
   double lambda() const { return lambda_; }
   bool running(std::size_t iteration, std::size_t cap) const {
     return lambda_ <= refinement::kMaxDamping && iteration < cap;
@@ -33,7 +36,7 @@ class Damping {
   // After an accepted step that lowered the objective by `decrease`; false
   // when the run ends.
   bool accepted(double decrease) {
-    if (decrease < refinement::kTolerance) return false;
+    if (decrease < tolerance_) return false;
     lambda_ = lambda_ / 10.0;
     rejections_ = 0;
     return true;
@@ -47,6 +50,7 @@ class Damping {
   }
 
  private:
+  double tolerance_ = refinement::kTolerance;
   double lambda_ = refinement::kInitialDamping;
   int rejections_ = 0;
 };
@@ -73,9 +77,11 @@ double parameter_vector_penalty(std::span<const double> params, std::span<const 
 // returns an objective above that of the starting values; the returned error
 // is exactly the objective of the returned values. With a scaled objective
 // the residuals and the Jacobian are those of the scaled predictions, the
-// affine map refitted at every point.
+// affine map refitted at every point. `tolerance` is the damping schedule's:
+// with 0 only the cap, the damping and rejections end the run.
 Refined refine_constants(const Expression& expression, Samples samples, const Objective& objective,
-                         OperatorList operators, std::size_t max_iterations);
+                         OperatorList operators, std::size_t max_iterations,
+                         double tolerance = refinement::kTolerance);
 Refined refine_constants(const Expression& expression, Samples samples,
                          std::span<const double> targets, OperatorList operators,
                          std::size_t max_iterations, double alpha, double l1_ratio);

@@ -11,6 +11,7 @@
 #include <random>
 #include <utility>
 
+#include "core/exact_constant.hpp"
 #include "core/fingerprint.hpp"
 #include "engine/block_eval.hpp"
 #include "engine/fast_refine.hpp"
@@ -125,8 +126,8 @@ LevelEntry SearchEngine::make_entry(Expression expression) const {
 }
 
 std::vector<std::pair<Expression, double>> seed_leaves(const SearchData& data,
-                                                       const Objective& objective,
-                                                       OperatorList ops) {
+                                                       const Objective& objective, OperatorList ops,
+                                                       bool named_constants) {
   std::vector<std::pair<Expression, double>> seeds;
   std::vector<Fingerprint> seen;
   const auto offer = [&](Expression leaf) {
@@ -136,7 +137,11 @@ std::vector<std::pair<Expression, double>> seed_leaves(const SearchData& data,
     const double error = compute_raw_error(leaf, data.samples, objective, ops);
     seeds.emplace_back(std::move(leaf), error);
   };
-  offer(make_param_leaf());
+  if (named_constants) {
+    for (const ExactConstant& c : named_leaves()) offer(make_exact_leaf(c));
+  } else {
+    offer(make_param_leaf());
+  }
   for (std::size_t j = 0; j < data.variables; ++j)
     offer(make_var_leaf(static_cast<std::uint8_t>(j)));
   return seeds;
@@ -145,7 +150,7 @@ std::vector<std::pair<Expression, double>> seed_leaves(const SearchData& data,
 std::vector<std::pair<Expression, double>> SearchEngine::seed() {
   levels_.resize(2);
   std::vector<std::pair<Expression, double>> seeds =
-      seed_leaves(data_, objective_, registry_->ops());
+      seed_leaves(data_, objective_, registry_->ops(), config_.named_constants);
   for (const auto& [leaf, error] : seeds) {
     const CandidateRef owner{static_cast<std::uint32_t>(levels_[1].size()), 0, 1, 0,
                              SeenSet::kSeed};

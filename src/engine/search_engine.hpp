@@ -58,11 +58,12 @@ struct ShardSummary {
   std::vector<Ranked> top;  // the best beam_width by (score, index)
 };
 
-// Level 1 of a search: the parameter leaf "C", then one leaf per variable,
-// each kept when its fingerprint is new, with its error on `data`.
+// Level 1 of a search: the parameter leaf "C" (with named constants: 1 to 5,
+// pi and e instead), then one leaf per variable, each kept when its
+// fingerprint is new, with its error on `data`.
 std::vector<std::pair<Expression, double>> seed_leaves(const SearchData& data,
-                                                       const Objective& objective,
-                                                       OperatorList ops);
+                                                       const Objective& objective, OperatorList ops,
+                                                       bool named_constants);
 
 class SearchEngine {
  public:

@@ -19,6 +19,7 @@
 #include "python/py_ref.hpp"
 #include "python/result_state.hpp"
 #include "python/value_object.hpp"
+#include "result/snap.hpp"
 
 namespace tov::python {
 
@@ -31,6 +32,10 @@ constexpr std::array<std::string_view, 1> kBatchParameters = {"inputs"};
 const Signature kEvalSignature{"SearchResult.eval()", kEvalParameters, 1};
 const Signature kEvalBatchSignature{"SearchResult.eval_batch()", kBatchParameters, 1};
 const Signature kPredictSignature{"SearchResult.predict()", kBatchParameters, 1};
+
+constexpr std::array<std::string_view, 4> kSnapParameters = {"inputs", "ys", "tolerance",
+                                                             "weights"};
+const Signature kSnapSignature{"SearchResult.snap()", kSnapParameters, 2, 2};
 
 const tov::SearchResult& result_of(PyObject* self) { return ResultObject::of(self); }
 
@@ -195,6 +200,50 @@ PyObject* predict(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
   return evaluate_rows(self, kPredictSignature, args, nargs, kwnames);
 }
 
+// None, or a finite, non-negative float.
+std::optional<std::optional<double>> read_tolerance(PyObject* value) {
+  if (value == nullptr || value == Py_None) return std::optional<double>{};
+  const std::optional<double> tolerance = float_argument("tolerance", value);
+  if (!tolerance) return std::nullopt;
+  if (!std::isfinite(*tolerance) || *tolerance < 0.0) {
+    PyRef text(PyObject_Repr(value));
+    const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
+    if (utf8 == nullptr) return std::nullopt;
+    raise_message(
+        PyExc_ValueError,
+        std::string("tolerance must be a finite, non-negative number or None, not ") + utf8);
+    return std::nullopt;
+  }
+  return std::optional<double>{*tolerance};
+}
+
+PyObject* snap(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    std::array<PyObject*, kSnapParameters.size()> bound{};
+    if (!bind_fast_call(kSnapSignature, args, nargs, kwnames, bound)) return nullptr;
+    const std::optional<std::vector<std::vector<double>>> rows = convert_to_matrix(bound[0]);
+    if (!rows) return nullptr;
+    const std::optional<std::vector<double>> ys = convert_to_vec(bound[1]);
+    if (!ys) return nullptr;
+    const std::optional<std::optional<double>> tolerance = read_tolerance(bound[2]);
+    if (!tolerance) return nullptr;
+    std::vector<double> weights;
+    if (bound[3] != nullptr && bound[3] != Py_None) {
+      std::optional<std::vector<double>> read = convert_to_vec(bound[3]);
+      if (!read) return nullptr;
+      weights = std::move(*read);
+    }
+    Outcome<SearchData> data = prepare_data(*rows, *ys, weights);
+    if (!data) return raise_search_error(std::move(data.error()));
+    std::optional<tov::SearchResult> snapped =
+        snap_constants(result_of(self), data.value(), *tolerance);
+    if (!snapped) {
+      return raise_message(PyExc_ValueError, "snap: the formula has no finite error on these data");
+    }
+    return wrap_search_result(std::move(*snapped));
+  });
+}
+
 PyObject* repr(PyObject* self) {
   return guarded([&] {
     const tov::SearchResult& result = result_of(self);
@@ -265,6 +314,10 @@ PyMethodDef methods[] = {
      "lists or 2D array)."},
     {"predict", fast_call<predict>(), METH_FASTCALL | METH_KEYWORDS,
      "predict($self, inputs)\n--\n\nAlias for eval_batch (Scikit-Learn style)."},
+    {"snap", fast_call<snap>(), METH_FASTCALL | METH_KEYWORDS,
+     "snap($self, inputs, ys, *, tolerance=None, weights=None)\n--\n\n"
+     "The result with its fitted constants replaced by exact closed forms where the data "
+     "allow."},
     {"__reduce__", reduce, METH_NOARGS,
      "__reduce__($self)\n--\n\nReturns what pickle and copy need to rebuild the result."},
     {"_from_state", from_state, METH_O | METH_CLASS,

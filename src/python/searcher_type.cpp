@@ -25,6 +25,7 @@
 
 #include "config/search_config.hpp"
 #include "core/decimal.hpp"
+#include "core/float_text.hpp"
 #include "engine/search_data.hpp"
 #include "engine/worker_pool.hpp"
 #include "python/binding.hpp"
@@ -260,6 +261,23 @@ bool warn_time_limit(const SearchConfig& config, std::uint64_t last_level) {
   return PyErr_WarnEx(time_limit_warning_type(), message.c_str(), 1) == 0;
 }
 
+// Warns (UserWarning) when a closed form found for `value` does not match it
+// to rounding; false with an exception set when the warning is turned into
+// an error.
+bool warn_near_miss(const tov::Searcher& searcher, double value, const tov::SearchResult& result,
+                    const Call& call) {
+  const double target[] = {value};
+  if (!(result.error() > searcher.exit_tolerance(target, {}))) return true;
+  const std::uint64_t levels =
+      call.ending.answered_max_complexity(searcher.config().max_complexity);
+  const double found = result.eval_multi({});
+  const std::string message = "no closed form of " + float_text(value) + " up to complexity " +
+                              decimal(levels) + "; the nearest found, " + result.formula() + " = " +
+                              float_text(found) + ", is off by " +
+                              float_text(std::fabs(found - value));
+  return PyErr_WarnEx(PyExc_UserWarning, message.c_str(), 1) == 0;
+}
+
 // A finished search: its result as Python objects, or its error raised. A
 // search that a signal handler or the callback interrupted ends with that
 // exception, whatever the search itself returned.
@@ -359,7 +377,11 @@ PyObject* recognize_constant(PyObject* self, PyObject* const* args, Py_ssize_t n
     if (!callback) return nullptr;
     const Call call(*callback);
     const tov::Searcher searcher(*config, call.control, transport);
-    return finish(searcher.recognize_constant(*value), call, *config);
+    Outcome<tov::SearchResult> outcome = searcher.recognize_constant(*value);
+    if (outcome && PyErr_Occurred() == nullptr && config->named_constants &&
+        !warn_near_miss(searcher, *value, outcome.value(), call))
+      return nullptr;
+    return finish(std::move(outcome), call, *config);
   });
 }
 

@@ -185,6 +185,28 @@ bool read_operators(std::string_view name, PyObject* value, SearchConfig& config
   return true;
 }
 
+// "free" or "named".
+bool read_constants(std::string_view name, PyObject* value, SearchConfig& config) {
+  if (!PyUnicode_Check(value)) {
+    return fail(PyExc_TypeError,
+                std::string(name) + " must be 'free' or 'named', not " + type_name(value));
+  }
+  Py_ssize_t size = 0;
+  const char* text = PyUnicode_AsUTF8AndSize(value, &size);
+  if (text == nullptr) return false;
+  const std::string_view chosen(text, static_cast<std::size_t>(size));
+  if (chosen != "free" && chosen != "named") {
+    return fail(PyExc_ValueError,
+                std::string(name) + " must be 'free' or 'named', not " + repr_of(value));
+  }
+  config.named_constants = chosen == "named";
+  return true;
+}
+
+PyObject* get_constants(const SearchConfig& config) {
+  return PyUnicode_FromString(config.named_constants ? "named" : "free");
+}
+
 // Property values of the plain field types: new references.
 PyObject* to_python(std::uint64_t value) { return PyLong_FromUnsignedLongLong(value); }
 PyObject* to_python(double value) { return PyFloat_FromDouble(value); }
@@ -265,6 +287,9 @@ constexpr Conversion conversion<&SearchConfig::max_terms> =
 template <>
 constexpr Conversion conversion<&SearchConfig::term_pool> =
     read_by<&SearchConfig::term_pool>(read_term_pool);
+template <>
+constexpr Conversion conversion<&SearchConfig::named_constants>{
+    read_constants, get_constants, at_default<&SearchConfig::named_constants>};
 
 }  // namespace
 

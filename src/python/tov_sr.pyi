@@ -2,7 +2,7 @@
 
 from collections.abc import Callable, Iterable, Mapping, Sequence
 from fractions import Fraction
-from typing import Any, Final, Protocol, SupportsFloat, SupportsIndex, Union, final
+from typing import Any, Final, Literal, Protocol, SupportsFloat, SupportsIndex, Union, final
 
 from _typeshed import structseq
 
@@ -72,6 +72,16 @@ class SearchResult:
     def predict(self, inputs: _Matrix) -> list[float]:
         """Alias for eval_batch (Scikit-Learn style)."""
 
+    def snap(
+        self,
+        inputs: _Matrix,
+        ys: _Vector,
+        *,
+        tolerance: _Float | None = None,
+        weights: _Vector | None = None,
+    ) -> SearchResult:
+        """The result with its fitted constants replaced by exact closed forms where the data allow."""
+
 @final
 class LevelReport(structseq[Any], tuple[int, int, int, float, float | None, str | None]):
     """What a search reports to its callback after each completed level."""
@@ -123,6 +133,7 @@ class Searcher:
         target_error: _Float | None = None,
         max_terms: SupportsIndex = 1,
         term_pool: SupportsIndex = 150,
+        constants: Literal["free", "named"] = "free",
     ) -> Searcher: ...
     @property
     def max_complexity(self) -> int: ...
@@ -150,6 +161,8 @@ class Searcher:
     def max_terms(self) -> int: ...
     @property
     def term_pool(self) -> int: ...
+    @property
+    def constants(self) -> Literal["free", "named"]: ...
     def find_function(
         self,
         xs: _Vector,

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/exact_constant.hpp"
+
 namespace tov {
 
 namespace {
@@ -29,9 +31,8 @@ std::shared_ptr<const OperatorRegistry> builtin_registry() {
   return registry;
 }
 
-Restored restore_result(std::span<const Token> tokens, double error) {
-  std::shared_ptr<const OperatorRegistry> registry = builtin_registry();
-  const std::span<const OperatorMeta> metas = registry->metas();
+Rebuilt rebuild_expression(std::span<const Token> tokens) {
+  const std::span<const OperatorMeta> metas = builtin_registry()->metas();
   std::vector<Expression> stack;
   for (std::size_t position = 0; position < tokens.size(); ++position) {
     const Token& token = tokens[position];
@@ -63,8 +64,13 @@ Restored restore_result(std::span<const Token> tokens, double error) {
         left = make_binary(token.op_id, meta.name, left, right);
         break;
       }
-      case TokenKind::Const:
       case TokenKind::Real:
+        if (const std::optional<ExactConstant> c = exact_of(token)) {
+          stack.push_back(make_exact_leaf(*c));
+          break;
+        }
+        return at_token(position, "kind never produced by a search");
+      case TokenKind::Const:
         return at_token(position, "kind never produced by a search");
     }
   }
@@ -80,7 +86,13 @@ Restored restore_result(std::span<const Token> tokens, double error) {
       return at_token(position, "fields differ from the construction rules");
     }
   }
-  return SearchResult(std::move(expression), std::move(registry), error);
+  return expression;
+}
+
+Restored restore_result(std::span<const Token> tokens, double error) {
+  Rebuilt rebuilt = rebuild_expression(tokens);
+  if (std::string* reason = std::get_if<std::string>(&rebuilt)) return std::move(*reason);
+  return SearchResult(std::move(std::get<Expression>(rebuilt)), builtin_registry(), error);
 }
 
 }  // namespace tov

@@ -19,14 +19,20 @@ namespace tov {
 // result; every search uses a registry with the same operators and ids.
 std::shared_ptr<const OperatorRegistry> builtin_registry();
 
-// The rebuilt result, or why the tokens were refused.
+// The rebuilt expression or result, or why the tokens were refused.
+using Rebuilt = std::variant<Expression, std::string>;
 using Restored = std::variant<SearchResult, std::string>;
 
-// A result whose expression has exactly `tokens` and whose error is `error`.
-// Refused unless the tokens are Var, Param and Op tokens of the builtin
+// The expression with exactly `tokens`, its text and counts built by the
+// construction rules. Refused unless the tokens are Var, Param,
+// exact-constant Real (core/exact_constant.hpp) and Op tokens of the builtin
 // registry forming one postfix expression, with every field as the
 // construction rules set it (Param values excepted, which are kept bit for
 // bit). Thread-safe.
+Rebuilt rebuild_expression(std::span<const Token> tokens);
+
+// A result over the builtin registry whose expression rebuild_expression
+// gives and whose error is `error`.
 Restored restore_result(std::span<const Token> tokens, double error);
 
 }  // namespace tov

@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "core/exact_constant.hpp"
+
 namespace tov {
 
 namespace {
@@ -38,7 +40,11 @@ std::string render_operator(const Operator& op, Language language,
 enum class Reading { Sum, Product, Signed, Atom };
 
 Reading reading_of(const Token& token, const std::string& text) {
-  if (token.kind != TokenKind::Op) return text.starts_with('-') ? Reading::Signed : Reading::Atom;
+  if (token.kind != TokenKind::Op) {
+    if (text.starts_with('-')) return Reading::Signed;
+    const std::optional<ExactConstant> c = exact_of(token);
+    return c && exact_latex_is_product(*c) ? Reading::Product : Reading::Atom;
+  }
   switch (token.op_id) {
     case op_id::kPlus:
     case op_id::kSubtract:
@@ -85,6 +91,12 @@ std::string render(const Expression& expression, OperatorList operators, Languag
         break;
       }
       case TokenKind::Real:
+        if (const std::optional<ExactConstant> c = exact_of(token)) {
+          stack.push_back(language == Language::Latex ? exact_latex(*c) : exact_python(*c));
+          break;
+        }
+        stack.push_back(format_fixed4(token.value.re));
+        break;
       case TokenKind::Param:
         stack.push_back(format_fixed4(token.value.re));
         break;

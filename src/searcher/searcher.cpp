@@ -2,11 +2,13 @@
 #include "searcher/searcher.hpp"
 
 #include <cmath>
+#include <optional>
 #include <utility>
 #include <variant>
 
 #include "core/float_text.hpp"
 #include "engine/distributed.hpp"
+#include "engine/scoring.hpp"
 #include "searcher/dimensional_search.hpp"
 
 namespace tov {
@@ -19,9 +21,16 @@ Searcher::Run Searcher::run(std::span<const std::vector<double>> rows, std::span
   SearchControl control = control_;
   SearchEnding ending;
   if (control.ending == nullptr) control.ending = &ending;
+  // A search with named constants stops at the rounding floor of its targets.
+  std::optional<SearchConfig> named;
+  if (config.named_constants) {
+    named = config;
+    named->early_exit_tolerance = exit_tolerance(ys, weights);
+  }
+  const SearchConfig& searched = named ? *named : config;
   Outcome<std::vector<SearchResult>> outcome =
-      transport_ ? run_distributed(rows, ys, weights, config, control, *transport_)
-                 : run_bfs(rows, ys, weights, config, control);
+      transport_ ? run_distributed(rows, ys, weights, searched, control, *transport_)
+                 : run_bfs(rows, ys, weights, searched, control);
   return {std::move(outcome), control.ending->answered_max_complexity(config.max_complexity)};
 }
 
@@ -84,11 +93,20 @@ Outcome<std::vector<SearchResult>> Searcher::find_candidates(
   return std::move(r.outcome);
 }
 
+double Searcher::exit_tolerance(std::span<const double> ys, std::span<const double> weights) const {
+  // Unusable weights are the search's to refuse; they set no floor.
+  if (config_.target_error || !config_.named_constants ||
+      (!weights.empty() && weights.size() != ys.size()))
+    return config_.exit_tolerance();
+  return rounding_floor(Objective::make(ys, weights, false, 0.0, 0.5));
+}
+
 Outcome<SearchResult> Searcher::recognize_constant(double value) const {
   if (!std::isfinite(value))
     return SearchError{
         InvalidValue{"value is " + float_text(value) + ": the constant must be finite"}};
-  const std::vector<std::vector<double>> rows{{0.0}};
+  const std::vector<std::vector<double>> rows{config_.named_constants ? std::vector<double>{}
+                                                                      : std::vector<double>{0.0}};
   const double targets[] = {value};
   return first(rows, targets, {}, nullptr);
 }

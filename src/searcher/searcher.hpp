@@ -40,8 +40,15 @@ class Searcher {
                                                      std::span<const double> ys,
                                                      std::span<const double> weights = {},
                                                      const Reduction* units = nullptr) const;
-  // One sample at the origin with `value` as its target.
+  // One sample at the origin with `value` as its target; with named
+  // constants a sample without variables, so the formula is a closed form.
   Outcome<SearchResult> recognize_constant(double value) const;
+
+  // The error at which a search of `ys` stops early: target_error when set,
+  // else 1e-10 with free constants and the rounding floor of the targets with
+  // named ones (nothing lower is reachable, and a near miss above it must not
+  // end the search).
+  double exit_tolerance(std::span<const double> ys, std::span<const double> weights) const;
 
   const SearchConfig& config() const { return config_; }
 

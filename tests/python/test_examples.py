@@ -26,6 +26,8 @@ SHOWS = {
     "many_searches_dask.py": "3.718281828459045 = Plus(Exp(v_{0}), Exp(Exp(v_{0})))  (error 0)",
     "noisy_data.py": "score: Plus(Times(C, Times(v_{0}, Square(v_{1}))), C)",
     "steering.py": "drag: SearchResult(formula='Times(C, Square(v_{0}))'",
+    "named_constants.py": "golden ratio: Divide(2, Subtract(Sqrt(5), 1))  (error 4.93e-32)",
+    "snapping.py": "SymPy:   h*omega/(2*pi)",
     "plots.py": "saved staircase.png",
     "sums_and_products.py": "polynomial: Plus(Times(C, v_{0}), Plus(Times(C, Square(v_{0})), "
     "Plus(Times(C, Square(Square(v_{0}))), C)))",

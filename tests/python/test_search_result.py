@@ -52,7 +52,7 @@ def test_class_members_in_order():
         for name in members
         if not isinstance(vars(SearchResult)[name], property) and callable(vars(SearchResult)[name])
     ]
-    assert methods == ["to_latex", "to_python", "eval", "eval_batch", "predict"]
+    assert methods == ["to_latex", "to_python", "eval", "eval_batch", "predict", "snap"]
     assert [name for name in members if name not in methods] == [
         "formula",
         "error",

@@ -16,6 +16,7 @@ KEYWORD_SETTINGS = [
     "target_error",
     "max_terms",
     "term_pool",
+    "constants",
 ]
 XS = [1.0, 2.0, 3.0, 4.0]
 YS = [3.5, 5.0, 7.5, 11.0]
