@@ -302,12 +302,16 @@ struct Targets {
   PyObject* callback;
 };
 
+// Warns when the targets' squares leave the range of doubles; false with an
+// exception set when the warning is turned into an error.
+bool warn_of_target_scale(std::span<const double> targets) {
+  const std::optional<std::string> warning = target_scale_warning(targets);
+  return !warning || PyErr_WarnEx(PyExc_RuntimeWarning, warning->c_str(), 1) == 0;
+}
+
 std::optional<Targets> read_targets(PyObject* ys, PyObject* weights, PyObject* callback) {
   std::optional<std::vector<double>> values = convert_to_vec(ys);
-  if (!values) return std::nullopt;
-  if (const std::optional<std::string> warning = target_scale_warning(*values)) {
-    if (PyErr_WarnEx(PyExc_RuntimeWarning, warning->c_str(), 1) < 0) return std::nullopt;
-  }
+  if (!values || !warn_of_target_scale(*values)) return std::nullopt;
   std::optional<std::vector<double>> read = read_weights(weights);
   if (!read) return std::nullopt;
   const std::optional<PyObject*> function = read_callback(callback);
@@ -370,7 +374,7 @@ PyObject* recognize_constant(PyObject* self, PyObject* const* args, Py_ssize_t n
     Bound<kConstantParameters.size()> bound;
     if (!bound.bind(kRecognizeConstant, args, nargs, kwnames)) return nullptr;
     const std::optional<double> value = float_argument("value", bound[0]);
-    if (!value) return nullptr;
+    if (!value || !warn_of_target_scale(std::span<const double>(&*value, 1))) return nullptr;
     std::optional<SearchConfig> config = call_config(self, bound[1], bound[2]);
     if (!config) return nullptr;
     const std::optional<PyObject*> callback = read_callback(bound[3]);

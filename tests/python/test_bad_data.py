@@ -77,3 +77,9 @@ def test_targets_out_of_scale_are_warned_about(factor, message):
         except tov_sr.TovComplexityError:
             pass
     assert [str(w.message) for w in warned] == [message]
+
+
+def test_a_constant_out_of_scale_is_warned_about():
+    searcher = tov_sr.Searcher(max_complexity=2, verbose=False)
+    with pytest.warns(RuntimeWarning, match=r"^targets are at most 1e-300 in magnitude"):
+        searcher.recognize_constant(1e-300)
