@@ -1,7 +1,7 @@
 // A distributed search's transport within one process, for tests: worker
 // engines that take the shards in turn, one of them replaced by a fresh
 // engine at a chosen level, second rounds sent to another worker than the
-// first. And a search's staircase as text with every bit of its numbers.
+// first.
 #pragma once
 
 #include <cstdio>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/distributed.hpp"
+#include "staircase_text.hpp"
 
 namespace tov {
 
@@ -63,21 +64,5 @@ class InProcessTransport final : public ShardTransport {
   std::vector<std::string> retained_;
   std::vector<std::unique_ptr<WorkerEngine>> engines_;
 };
-
-inline std::string describe(const Outcome<std::vector<SearchResult>>& outcome) {
-  if (!outcome) return "error: " + error_message(outcome.error());
-  std::string text;
-  for (const auto& r : outcome.value()) {
-    char bits[64];
-    std::snprintf(bits, sizeof bits, " %a", r.error());
-    text += r.formula() + bits;
-    for (const double v : r.parameters()) {
-      std::snprintf(bits, sizeof bits, " %a", v);
-      text += bits;
-    }
-    text += "\n";
-  }
-  return text;
-}
 
 }  // namespace tov

@@ -17,25 +17,10 @@
 #include "engine/wire.hpp"
 #include "engine/worker_pool.hpp"
 #include "result/result_restore.hpp"
+#include "staircase_text.hpp"
 
 namespace tov {
 namespace {
-
-std::string describe(const Outcome<std::vector<SearchResult>>& outcome) {
-  if (!outcome) return "error: " + error_message(outcome.error());
-  std::string text;
-  for (const auto& r : outcome.value()) {
-    char bits[64];
-    std::snprintf(bits, sizeof bits, " %a", r.error());
-    text += r.formula() + bits;
-    for (const double v : r.parameters()) {
-      std::snprintf(bits, sizeof bits, " %a", v);
-      text += bits;
-    }
-    text += "\n";
-  }
-  return text;
-}
 
 struct Problem {
   std::vector<std::vector<double>> rows;
