@@ -60,7 +60,9 @@ if [ "${TOV_SR_QUICK:-0}" != 1 ]; then
 fi
 
 step "Installing the Python module"
-"$PYTHON" -m pip install -q --disable-pip-version-check --no-build-isolation .
+# Built as it ships, and like the C++ targets without a warning.
+"$PYTHON" -m pip install -q --disable-pip-version-check --no-build-isolation \
+  -C cmake.define.TOV_SR_WERROR=ON .
 
 step "Python tests"
 # Run from outside the source tree so the installed module is the one tested.
