@@ -60,7 +60,7 @@ bool SearchCoordinator::seed(std::span<const std::pair<Expression, double>> seed
   for (const auto& [leaf, error] : seeds)
     if (std::isfinite(error)) update_pareto(*front_, leaf, error);
   completed_level_ = 1;
-  bool go_on = !check_early_exit(*front_, config_.exhaustive, config_.exit_tolerance());
+  bool go_on = !answer_found();
   if (go_on) {
     write_line(out_, "[TOV-SR] Started search space exploration. Level 1 seeded with " +
                          decimal(seeds.size()) + " primary nodes.\n");
@@ -144,7 +144,31 @@ bool SearchCoordinator::finish_level(std::uint64_t candidates, std::uint64_t ret
     stopped_by_callback_ = true;
     return false;
   }
-  return !check_early_exit(*front_, config_.exhaustive, config_.exit_tolerance());
+  return !answer_found();
+}
+
+bool SearchCoordinator::answer_found() {
+  const std::optional<AnswerCheck>& check = control_.answer_check;
+  const double tolerance = check ? check->tolerance : config_.exit_tolerance();
+  const Objective objective = final_data_.objective(config_);
+  const bool rescore = searched_rows_ != final_data_.samples.size();
+  if (config_.exhaustive || (!objective.linear_scaling && !rescore && !check))
+    return check_early_exit(*front_, config_.exhaustive, tolerance);
+  for (const auto& [complexity, entry] : front_->entries()) {
+    if (!(entry.error <= tolerance)) continue;
+    const auto judged = judged_.find(complexity);
+    if (judged != judged_.end() && judged->second.first == entry.error) {
+      if (judged->second.second) return true;
+      continue;
+    }
+    const FrontEntry final =
+        final_form(entry, config_, final_data_.samples, objective, rescore, registry_->ops());
+    const bool answer =
+        check ? check->accepts(final.expression, final.error) : final.error <= tolerance;
+    judged_[complexity] = {entry.error, answer};
+    if (answer) return true;
+  }
+  return false;
 }
 
 void SearchCoordinator::abandon_level(bool progress_showing) {

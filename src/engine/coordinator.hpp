@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -91,6 +92,12 @@ class SearchCoordinator {
 
  private:
   LevelReport report(std::uint64_t candidates, std::uint64_t retained) const;
+  // The early exit: a front entry within the exit tolerance that is an
+  // answer. Where the final selection can judge an entry worse than the
+  // front does (a scaling objective, levels on a subset of the rows, a
+  // caller's confirmation), only an entry whose final form is within the
+  // tolerance (and that the caller accepts) counts.
+  bool answer_found();
 
   SearchData final_data_;
   std::size_t searched_rows_;
@@ -108,6 +115,10 @@ class SearchCoordinator {
   bool time_limit_reached_ = false;
   bool stopped_by_callback_ = false;
   std::vector<std::pair<std::size_t, std::vector<Expression>>> retained_;  // by level
+  // Front entries judged by answer_found, by complexity: the stored error
+  // then and the verdict. An entry is replaced only by a lower error, so
+  // the pair identifies it.
+  std::map<std::size_t, std::pair<double, bool>> judged_;
 };
 
 }  // namespace tov

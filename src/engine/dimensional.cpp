@@ -366,6 +366,7 @@ std::variant<ReducedData, std::string> reduce_data(std::span<const std::vector<d
   ReducedData out;
   out.rows.reserve(rows.size());
   out.targets.reserve(rows.size());
+  out.monomial.reserve(rows.size());
   std::vector<Complex> inputs;
   std::vector<Complex> stack;
   for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -375,6 +376,7 @@ std::variant<ReducedData, std::string> reduce_data(std::span<const std::vector<d
              decimal(reduction.inputs) + " units";
     std::vector<double> row(reduction.groups.size(), 0.0);
     double y = 0.0;
+    double monomial = 0.0;
     if (weights.empty() || weights[i] != 0.0) {
       to_complex(rows[i], inputs);
       for (std::size_t g = 0; g < row.size(); ++g) {
@@ -386,17 +388,20 @@ std::variant<ReducedData, std::string> reduce_data(std::span<const std::vector<d
         row[g] = *value;
       }
       y = targets[i];
+      monomial = 1.0;
       if (reduction.monomial_formula) {
         const std::optional<double> m = real_value(*reduction.monomial_formula, inputs, stack);
         if (!m || *m == 0.0)
           return "the monomial M = " + reduction.monomial_formula->formula +
                  " has no finite, nonzero real value" + at();
+        monomial = *m;
         y = y / *m;
         if (!std::isfinite(y)) return "y / M is not finite" + at();
       }
     }
     out.rows.push_back(std::move(row));
     out.targets.push_back(y);
+    out.monomial.push_back(monomial);
   }
   return out;
 }

@@ -77,6 +77,7 @@ std::optional<Expression> power_product(std::span<const Rational> exponents);
 struct ReducedData {
   std::vector<std::vector<double>> rows;
   std::vector<double> targets;
+  std::vector<double> monomial;  // M(x_i): 1 without a monomial, 0 at weight 0
 };
 
 // The reduced data, or a message naming the first sample at which a group

@@ -145,7 +145,7 @@ double FastRefiner::objective_of(const Buffer& buffer, std::span<const double> p
     if (!at_root.valid[i]) return kInfinity;
   Affine scale;
   const double data =
-      data_term([&](std::size_t i) { return at_root.values[i].re; }, ns_, *objective_, &scale);
+      data_term([&](std::size_t i) { return at_root.values[i]; }, ns_, *objective_, &scale);
   return data + penalty(params, scale);
 }
 
@@ -153,7 +153,9 @@ void FastRefiner::predictions(const Buffer& buffer, std::vector<double>& out) co
   const Column at_root = column(buffer, root_);
   for (std::size_t i = 0; i < ns_; ++i) out[i] = at_root.valid[i] ? at_root.values[i].re : 0.0;
   if (!objective_->linear_scaling) return;
-  const Affine map = fit_affine([&](std::size_t i) { return out[i]; }, ns_, *objective_);
+  const Affine map =
+      fit_affine([&](std::size_t i) { return at_root.valid[i] ? at_root.values[i] : Complex{}; },
+                 ns_, *objective_);
   for (std::size_t i = 0; i < ns_; ++i) out[i] = map.a * out[i] + map.b;
 }
 

@@ -12,21 +12,23 @@ namespace tov {
 
 namespace {
 
-// Real part of the value, or 0.0 where the expression has none: inside the
-// Jacobian a failing sample simply contributes nothing.
-double real_or_zero(const Expression& expression, std::span<const Complex> inputs,
-                    std::span<const Complex> params, OperatorList operators,
-                    std::vector<Complex>& stack) {
+// The value, or 0 where the expression has none: inside the Jacobian a
+// failing sample simply contributes nothing.
+Complex value_or_zero(const Expression& expression, std::span<const Complex> inputs,
+                      std::span<const Complex> params, OperatorList operators,
+                      std::vector<Complex>& stack) {
   const std::optional<Complex> value =
       eval_internal(expression.tokens, inputs, params, operators, stack);
-  return value ? value->re : 0.0;
+  return value ? *value : Complex{};
 }
 
-// The predictions as the residuals see them: scaled by their own affine fit
-// when the objective scales.
-void scale_in_place(std::vector<double>& f, const Objective& objective) {
+// The predictions as the residuals see them: the real parts of `values`,
+// scaled by their own affine fit when the objective scales.
+void predictions_of(std::span<const Complex> values, const Objective& objective,
+                    std::vector<double>& f) {
+  for (std::size_t i = 0; i < values.size(); ++i) f[i] = values[i].re;
   if (!objective.linear_scaling) return;
-  const Affine map = fit_affine([&](std::size_t i) { return f[i]; }, f.size(), objective);
+  const Affine map = fit_affine([&](std::size_t i) { return values[i]; }, values.size(), objective);
   for (double& v : f) v = map.a * v + map.b;
 }
 
@@ -50,12 +52,12 @@ double compute_error_with_params(const Expression& expression, std::span<const d
   to_complex(params, values);
   std::vector<Complex> stack;
   stack.reserve(expression.complexity);
-  std::vector<double> predictions(samples.size());
+  std::vector<Complex> predictions(samples.size());
   for (std::size_t i = 0; i < samples.size(); ++i) {
     const std::optional<Complex> value =
         eval_internal(expression.tokens, samples[i], values, operators, stack);
     if (!value) return kInfinity;
-    predictions[i] = value->re;
+    predictions[i] = *value;
   }
   Affine scale;
   const double data = data_term([&](std::size_t i) { return predictions[i]; }, predictions.size(),
@@ -96,6 +98,7 @@ Refined refine_constants(const Expression& expression, Samples samples, const Ob
   std::vector<double> f(ns);
   std::vector<double> residuals(ns);
   std::vector<double> shifted_f(ns);
+  std::vector<Complex> values(ns);
   std::vector<double> jacobian(ns * m);  // row i holds dF_i/dp_k for every k
   std::vector<double> diagonal(m);
   std::vector<double> gradient(m);
@@ -111,15 +114,15 @@ Refined refine_constants(const Expression& expression, Samples samples, const Ob
     to_complex(p, at_p);
     shifted = at_p;
     for (std::size_t i = 0; i < ns; ++i)
-      f[i] = real_or_zero(expression, samples[i], at_p, operators, stack);
-    scale_in_place(f, objective);
+      values[i] = value_or_zero(expression, samples[i], at_p, operators, stack);
+    predictions_of(values, objective, f);
     for (std::size_t i = 0; i < ns; ++i) residuals[i] = f[i] - objective.targets[i];
     for (std::size_t k = 0; k < m; ++k) {
       shifted[k] = Complex{p[k] + refinement::kStep, 0.0};
       for (std::size_t i = 0; i < ns; ++i)
-        shifted_f[i] = real_or_zero(expression, samples[i], shifted, operators, stack);
+        values[i] = value_or_zero(expression, samples[i], shifted, operators, stack);
       shifted[k] = at_p[k];
-      scale_in_place(shifted_f, objective);
+      predictions_of(values, objective, shifted_f);
       for (std::size_t i = 0; i < ns; ++i)
         jacobian[i * m + k] = (shifted_f[i] - f[i]) / refinement::kStep;
     }

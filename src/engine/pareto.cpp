@@ -100,6 +100,7 @@ std::vector<Affine> shorter_maps(std::span<const double> f, const Objective& obj
 // an offset of 1e-16 on an exact law is noise, not part of the law.
 FrontEntry scaled_entry(const Expression& x, Samples samples, const Objective& objective,
                         const Objective& plain, OperatorList operators) {
+  std::vector<Complex> values;
   std::vector<double> predictions;
   std::vector<Complex> stack;
   for (const auto& sample : samples) {
@@ -107,10 +108,10 @@ FrontEntry scaled_entry(const Expression& x, Samples samples, const Objective& o
     if (!value || !within_limits(*value)) {
       return {std::numeric_limits<double>::infinity(), x};
     }
+    values.push_back(*value);
     predictions.push_back(value->re);
   }
-  const Affine map =
-      fit_affine([&](std::size_t i) { return predictions[i]; }, predictions.size(), objective);
+  const Affine map = fit_affine([&](std::size_t i) { return values[i]; }, values.size(), objective);
   // A NaN error (an overflowing map) is as unusable as an infinite one.
   const auto scored = [&](const Affine& m) {
     Expression wrapped = wrap_affine(x, m);
@@ -131,6 +132,23 @@ FrontEntry scaled_entry(const Expression& x, Samples samples, const Objective& o
 
 }  // namespace
 
+FrontEntry final_form(const FrontEntry& entry, const SearchConfig& config, Samples samples,
+                      const Objective& objective, bool rescore, OperatorList operators) {
+  Expression x = entry.expression;
+  double e = entry.error;
+  if (x.param_count != 0 && config.refine_params) {
+    Refined refined = refine_constants(x, samples, objective, operators, kFinalIterations);
+    x = std::move(refined.expression);
+    e = refined.error;
+  } else if (rescore) {
+    e = compute_raw_error(x, samples, objective, operators);
+  }
+  if (!objective.linear_scaling) return FrontEntry{e, std::move(x)};
+  Objective plain = objective;
+  plain.linear_scaling = false;
+  return scaled_entry(x, samples, objective, plain, operators);
+}
+
 Outcome<std::vector<SearchResult>> select_final(std::shared_ptr<ParetoFront> front,
                                                 std::shared_ptr<const OperatorRegistry> registry,
                                                 const SearchConfig& config, Samples samples,
@@ -139,24 +157,10 @@ Outcome<std::vector<SearchResult>> select_final(std::shared_ptr<ParetoFront> fro
   std::lock_guard lock(front->mutex_);
   if (front->entries_.empty()) return NoFormulaFound{max_complexity};
 
-  constexpr std::size_t kFinalIterations = 30;
   const OperatorList ops = registry->ops();
-  Objective plain = objective;
-  plain.linear_scaling = false;
   std::vector<FrontEntry> finals;
-  for (const auto& [complexity, entry] : front->entries_) {
-    Expression x = entry.expression;
-    double e = entry.error;
-    if (x.param_count != 0 && config.refine_params) {
-      Refined refined = refine_constants(x, samples, objective, ops, kFinalIterations);
-      x = std::move(refined.expression);
-      e = refined.error;
-    } else if (rescore) {
-      e = compute_raw_error(x, samples, objective, ops);
-    }
-    finals.push_back(objective.linear_scaling ? scaled_entry(x, samples, objective, plain, ops)
-                                              : FrontEntry{e, std::move(x)});
-  }
+  for (const auto& [complexity, entry] : front->entries_)
+    finals.push_back(final_form(entry, config, samples, objective, rescore, ops));
   // Wrapping changes sizes unevenly; of two formulas of one size the more
   // accurate comes first, so the staircase keeps it.
   if (objective.linear_scaling) {

@@ -19,6 +19,9 @@
 
 namespace tov {
 
+// Iterations of the refinement that every final selection runs.
+inline constexpr std::size_t kFinalIterations = 30;
+
 struct FrontEntry {
   double error;
   Expression expression;
@@ -81,6 +84,14 @@ Outcome<std::vector<SearchResult>> select_final(std::shared_ptr<ParetoFront> fro
                                                 const SearchConfig& config, Samples samples,
                                                 const Objective& objective, bool rescore,
                                                 std::uint64_t max_complexity);
+
+// What the final selection makes of one front entry on `samples`: its
+// constants refined (kFinalIterations), or, with `rescore`, a formula
+// without parameters scored anew; with a scaling objective the result of
+// that as a f + b (or a shorter map that is as accurate within rounding),
+// judged by the unscaled objective.
+FrontEntry final_form(const FrontEntry& entry, const SearchConfig& config, Samples samples,
+                      const Objective& objective, bool rescore, OperatorList operators);
 
 // `f` as a f + b, built by the construction rules; the factor is left out
 // when a is exactly 1, the offset when b is exactly 0, and f itself when a

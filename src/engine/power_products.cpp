@@ -13,17 +13,18 @@ namespace tov {
 
 namespace {
 
-// log f at every sample, where f is real and positive at all of them.
+// log f at every sample, where f is real and positive at all of them and
+// varies beyond its rounding (weighed by `weights`).
 std::optional<std::vector<double>> log_column(const Expression& f, Samples samples,
+                                              std::span<const double> weights,
                                               OperatorList operators) {
   const auto v = values_at(f, samples, operators);
   if (!v) return std::nullopt;
-  std::vector<double> out;
-  out.reserve(v->size());
-  for (const Complex& c : *v) {
+  for (const Complex& c : *v)
     if (!(c.re > 0.0) || c.im != 0.0) return std::nullopt;
-    out.push_back(std::log(c.re));
-  }
+  std::optional<std::vector<double>> out = real_signal(*v, weights);
+  if (out)
+    for (double& x : *out) x = std::log(x);
   return out;
 }
 
@@ -177,7 +178,7 @@ std::vector<FrontEntry> product_models(std::span<const Expression> library, std:
     for (std::size_t j = 0; j < variables && usable; ++j) {
       factors.push_back(make_var_leaf(static_cast<std::uint8_t>(j)));
       const std::optional<std::vector<double>> column =
-          log_column(factors.back(), context.samples, context.operators);
+          log_column(factors.back(), context.samples, context.objective.weights, context.operators);
       usable = column && raw.offer(*column);
       positions.push_back(j);
     }
@@ -191,14 +192,15 @@ std::vector<FrontEntry> product_models(std::span<const Expression> library, std:
   for (const Expression& f : library) columns.sizes.push_back(f.complexity);
   for (const Expression& f : library)
     columns.screen.push_back(
-        log_column(f, context.screen_samples, context.operators).value_or(std::vector<double>{}));
+        log_column(f, context.screen_samples, context.screen_weights, context.operators)
+            .value_or(std::vector<double>{}));
   columns.screen_targets = *screen_z;
   columns.screen_weights = context.screen_weights;
   columns.targets = *z;
   columns.weights = context.objective.weights;
   if (!same_rows) {
     columns.fetch = [&](std::size_t j) {
-      return log_column(library[j], context.samples, context.operators);
+      return log_column(library[j], context.samples, context.objective.weights, context.operators);
     };
   }
 

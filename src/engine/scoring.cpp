@@ -12,7 +12,7 @@ double compute_raw_error(const Expression& expression, Samples samples, const Ob
                          OperatorList operators) {
   constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
-  std::vector<double> predictions;
+  std::vector<Complex> predictions;
   predictions.reserve(samples.size());
   std::vector<Complex> stack;
   stack.reserve(expression.complexity);
@@ -22,7 +22,7 @@ double compute_raw_error(const Expression& expression, Samples samples, const Ob
     // Leaf values bypass the evaluator's range test, so the whole value is
     // tested here.
     if (!value || !within_limits(*value)) return kInfinity;
-    predictions.push_back(value->re);
+    predictions.push_back(*value);
   }
 
   const std::size_t pairs = std::min(predictions.size(), objective.targets.size());

@@ -135,28 +135,57 @@ inline double rounding_floor(const Objective& objective) {
   return kRoundings * kRoundings * (sum / objective.total_weight);
 }
 
-// The weighted least-squares (a, b) of the targets on predictions f(i),
-// i < n: two passes over the samples, means first. Predictions that do not
-// vary give a = 0 and b = the weighted mean of the targets.
+// A formula's value as the affine fit reads it: a real prediction, or a
+// complex value whose real part is the prediction.
+inline Complex as_value(double re) { return Complex{re, 0.0}; }
+inline Complex as_value(const Complex& value) { return value; }
+
+// The relative size of the rounding a computed value can carry: 64 eps,
+// about 1.4e-14. A real part is computed from intermediate values of about
+// the formula's own magnitude, each rounded, and a real part that ought to be
+// 0 (tan(asin x) for x > 1, an odd function at the centre of its domain) comes
+// out as a few eps of those magnitudes, more near a pole (there the
+// magnitude of the intermediates grows faster than |f|): the factor leaves
+// room for that growth and still marks a column whose real part carries
+// fewer than 46 of the 52 bits of its magnitude as noise.
+inline constexpr double kRoundingNoise = 64.0 * std::numeric_limits<double>::epsilon();
+
+// True when real parts whose weighted sum of squared deviations from their
+// mean is `spread` vary only by their rounding, the weighted sum of the
+// squared magnitudes of the values being `sum_magnitude`.
+inline bool rounding_only(double spread, double sum_magnitude) {
+  return spread <= (kRoundingNoise * kRoundingNoise) * sum_magnitude;
+}
+
+// The weighted least-squares (a, b) of the targets on the real parts of f(i),
+// i < n (f gives doubles or complex values): two passes over the samples,
+// means first. Predictions whose real parts do not vary beyond their
+// rounding give a = 0 and b = the weighted mean of the targets: a spread
+// sum w (re f - mean)^2 at most kRoundingNoise^2 sum w |f|^2 is rounding, and
+// scaling it up would fit noise (a complex formula whose real part is the
+// rounding of 0 then scores as the constant it is).
 template <class Prediction>
 Affine fit_affine(Prediction&& f, std::size_t n, const Objective& objective) {
   const std::span<const double> y = objective.targets;
   double sum_f = 0.0;
   double sum_y = 0.0;
+  double sum_magnitude = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
-    sum_f = sum_f + objective.weighted(i, f(i));
+    const Complex v = as_value(f(i));
+    sum_f = sum_f + objective.weighted(i, v.re);
     sum_y = sum_y + objective.weighted(i, y[i]);
+    sum_magnitude = sum_magnitude + objective.weighted(i, v.re * v.re + v.im * v.im);
   }
   const double mean_f = sum_f / objective.total_weight;
   const double mean_y = sum_y / objective.total_weight;
   double s_ff = 0.0;
   double s_fy = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
-    const double df = f(i) - mean_f;
+    const double df = as_value(f(i)).re - mean_f;
     s_ff = s_ff + objective.weighted(i, df * df);
     s_fy = s_fy + objective.weighted(i, df * (y[i] - mean_y));
   }
-  const double a = s_ff == 0.0 ? 0.0 : s_fy / s_ff;
+  const double a = rounding_only(s_ff, sum_magnitude) ? 0.0 : s_fy / s_ff;
   return Affine{a, mean_y - a * mean_f};
 }
 
@@ -172,12 +201,12 @@ double data_term(Prediction&& f, std::size_t n, const Objective& objective,
     const Affine map = fit_affine(f, n, objective);
     if (scale != nullptr) *scale = map;
     for (std::size_t i = 0; i < n; ++i) {
-      const double residual = (map.a * f(i) + map.b) - y[i];
+      const double residual = (map.a * as_value(f(i)).re + map.b) - y[i];
       sse = sse + objective.weighted(i, residual * residual);
     }
   } else {
     for (std::size_t i = 0; i < n; ++i) {
-      const double residual = f(i) - y[i];
+      const double residual = as_value(f(i)).re - y[i];
       sse = sse + objective.weighted(i, residual * residual);
     }
   }

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/expression.hpp"
+
 namespace tov {
 
 class WorkerPool;
@@ -68,6 +70,12 @@ struct DataNames {
   bool one_value_per_sample = false;
 };
 
+// How a caller decides that a formula answers its question.
+struct AnswerCheck {
+  double tolerance = 0.0;
+  std::function<bool(const Expression& formula, double error)> accepts;
+};
+
 // How a search is run, as opposed to what it searches for. The defaults are
 // those of a normal call.
 struct SearchControl {
@@ -103,6 +111,13 @@ struct SearchControl {
   // this level, in place of the clock; once true, the deadline stays
   // passed. Lets a test place the deadline at every step of a level.
   std::function<bool(std::uint64_t level, LevelStep step)> deadline_passed;
+  // When set, the search stops early only on a front entry within this
+  // check's tolerance (in place of the exit tolerance) that `accepts`, given
+  // the formula in the form the final selection gives it and its error
+  // there. A search on transformed data (the dimensionless groups of physical
+  // units) thus confirms on the caller's data that the formula answers the
+  // caller's question.
+  std::optional<AnswerCheck> answer_check;
 };
 
 }  // namespace tov

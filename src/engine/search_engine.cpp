@@ -177,7 +177,7 @@ double SearchEngine::fast_raw_error(const CandidateRef& ref, Scratch& scratch) c
   for (std::size_t i = 0; i < n; ++i)
     if (!valid[i]) return kInfinity;
   Affine scale;
-  const double data = data_term([&](std::size_t i) { return values[i].re; }, n, objective_, &scale);
+  const double data = data_term([&](std::size_t i) { return values[i]; }, n, objective_, &scale);
   // The candidate's tokens are its operands' tokens followed by the operator.
   PenaltySums sums;
   if (objective_.linear_scaling) sums.add_value(scale.a);

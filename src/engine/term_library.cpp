@@ -11,6 +11,31 @@
 
 namespace tov {
 
+std::optional<std::vector<double>> real_signal(std::span<const Complex> values,
+                                               std::span<const double> weights) {
+  const auto w = [&](std::size_t i) { return weights.empty() ? 1.0 : weights[i]; };
+  double total = 0.0;
+  double sum = 0.0;
+  double sum_magnitude = 0.0;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const Complex& v = values[i];
+    total = total + w(i);
+    sum = sum + w(i) * v.re;
+    sum_magnitude = sum_magnitude + w(i) * (v.re * v.re + v.im * v.im);
+  }
+  const double mean = sum / total;
+  double spread = 0.0;
+  std::vector<double> out;
+  out.reserve(values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const double d = values[i].re - mean;
+    spread = spread + w(i) * (d * d);
+    out.push_back(values[i].re);
+  }
+  if (rounding_only(spread, sum_magnitude)) return std::nullopt;
+  return out;
+}
+
 Expression constant_leaf(double value) {
   Expression leaf = make_param_leaf();
   leaf.tokens[0].value = Complex{value, 0.0};

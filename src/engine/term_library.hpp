@@ -40,6 +40,12 @@ std::vector<Expression> term_library(std::size_t variables, std::span<const Expr
 std::optional<std::vector<Complex>> values_at(const Expression& expression, Samples samples,
                                               OperatorList operators);
 
+// The real parts of `values`, or none when they vary only by their
+// rounding (rounding_only, weighted by `weights` or unweighted when empty):
+// a model would scale that rounding up into a false fit.
+std::optional<std::vector<double>> real_signal(std::span<const Complex> values,
+                                               std::span<const double> weights);
+
 // A free constant with stored value `value`.
 Expression constant_leaf(double value);
 Expression unary(std::uint64_t op_id, const Expression& child);

@@ -16,15 +16,6 @@ namespace tov {
 
 namespace {
 
-constexpr std::size_t kFinalIterations = 30;
-
-std::vector<double> real_parts(std::span<const Complex> values) {
-  std::vector<double> out;
-  out.reserve(values.size());
-  for (const Complex& v : values) out.push_back(v.re);
-  return out;
-}
-
 // b + sum a_k f_k, or the sum alone without an intercept; none when its
 // constants would not fit a formula.
 std::optional<Expression> sum_formula(std::span<const Expression> terms,
@@ -94,7 +85,9 @@ std::vector<FrontEntry> sum_models(std::span<const Expression> library, std::siz
   for (const Expression& f : library) {
     columns.sizes.push_back(f.complexity);
     const auto v = values_at(f, context.screen_samples, context.operators);
-    columns.screen.push_back(v ? real_parts(*v) : std::vector<double>{});
+    std::optional<std::vector<double>> column;
+    if (v) column = real_signal(*v, context.screen_weights);
+    columns.screen.push_back(column ? std::move(*column) : std::vector<double>{});
   }
   columns.screen_targets = context.screen_targets;
   columns.screen_weights = context.screen_weights;
@@ -104,7 +97,7 @@ std::vector<FrontEntry> sum_models(std::span<const Expression> library, std::siz
     columns.fetch = [&](std::size_t j) -> std::optional<std::vector<double>> {
       const auto v = values_at(library[j], context.samples, context.operators);
       if (!v) return std::nullopt;
-      return real_parts(*v);
+      return real_signal(*v, context.objective.weights);
     };
   }
 

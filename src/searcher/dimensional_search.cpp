@@ -8,13 +8,11 @@
 #include <utility>
 
 #include "engine/optimizer.hpp"
+#include "engine/pareto.hpp"
 
 namespace tov {
 
 namespace {
-
-// As many iterations as the final selection of every search runs.
-constexpr std::size_t kFinalIterations = 30;
 
 struct Rewritten {
   Expression expression;
@@ -23,6 +21,32 @@ struct Rewritten {
 };
 
 }  // namespace
+
+FrontEntry in_caller_variables(const Expression& f, const Reduction& reduction,
+                               const SearchData& data, const SearchConfig& config,
+                               OperatorList operators) {
+  const Objective objective =
+      Objective::make(data.targets, data.weights, false, config.alpha, config.l1_ratio);
+  Expression x = in_inputs(f, reduction);
+  double error = 0.0;
+  if (x.param_count != 0 && config.refine_params) {
+    Refined refined = refine_constants(x, data.samples, objective, operators, kFinalIterations);
+    x = std::move(refined.expression);
+    error = refined.error;
+  } else {
+    error = compute_raw_error(x, data.samples, objective, operators);
+  }
+  if (std::isnan(error)) error = std::numeric_limits<double>::infinity();
+  return FrontEntry{error, std::move(x)};
+}
+
+double smallest_square_monomial(const ReducedData& reduced, std::span<const double> weights) {
+  double smallest = std::numeric_limits<double>::infinity();
+  for (std::size_t i = 0; i < reduced.monomial.size(); ++i)
+    if (weights.empty() || weights[i] != 0.0)
+      smallest = std::min(smallest, reduced.monomial[i] * reduced.monomial[i]);
+  return smallest;
+}
 
 std::vector<SearchResult> results_in_inputs(std::vector<SearchResult> reduced,
                                             const Reduction& reduction, const SearchData& data,
@@ -41,21 +65,10 @@ std::vector<SearchResult> results_in_inputs(std::vector<SearchResult> reduced,
   }
 
   const OperatorList ops = registry->ops();
-  const Objective objective =
-      Objective::make(data.targets, data.weights, false, config.alpha, config.l1_ratio);
   std::vector<Rewritten> entries;
   for (const SearchResult& result : reduced) {
-    Expression x = in_inputs(result.expression(), reduction);
-    double error = 0.0;
-    if (x.param_count != 0 && config.refine_params) {
-      Refined refined = refine_constants(x, data.samples, objective, ops, kFinalIterations);
-      x = std::move(refined.expression);
-      error = refined.error;
-    } else {
-      error = compute_raw_error(x, data.samples, objective, ops);
-    }
-    if (std::isnan(error)) error = std::numeric_limits<double>::infinity();
-    entries.push_back({std::move(x), error, record_of(result)});
+    FrontEntry entry = in_caller_variables(result.expression(), reduction, data, config, ops);
+    entries.push_back({std::move(entry.expression), entry.error, record_of(result)});
   }
   // Of two formulas of one size the more accurate comes first, so the
   // staircase keeps it.

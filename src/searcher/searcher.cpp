@@ -9,6 +9,7 @@
 #include "core/float_text.hpp"
 #include "engine/distributed.hpp"
 #include "engine/scoring.hpp"
+#include "result/result_restore.hpp"
 #include "searcher/dimensional_search.hpp"
 
 namespace tov {
@@ -17,8 +18,8 @@ Searcher::Searcher(SearchConfig config, SearchControl control, ShardTransport* t
     : config_(std::move(config)), control_(std::move(control)), transport_(transport) {}
 
 Searcher::Run Searcher::run(std::span<const std::vector<double>> rows, std::span<const double> ys,
-                            std::span<const double> weights, const SearchConfig& config) const {
-  SearchControl control = control_;
+                            std::span<const double> weights, const SearchConfig& config,
+                            SearchControl control) const {
   SearchEnding ending;
   if (control.ending == nullptr) control.ending = &ending;
   // A search with named constants stops at the rounding floor of its targets.
@@ -44,11 +45,27 @@ Searcher::Run Searcher::run_reduced(std::span<const std::vector<double>> rows,
   if (std::string* message = std::get_if<std::string>(&reduced))
     return {SearchError{InvalidInput{"Physical units: " + *message + "."}}, config.max_complexity};
   const ReducedData& search_data = std::get<ReducedData>(reduced);
-  Run r = run(search_data.rows, search_data.targets, weights, config);
-  if (r.outcome) {
-    r.outcome = results_in_inputs(std::move(r.outcome.value()), units, data.value(), config);
-  }
-  return r;
+  const SearchData& caller = data.value();
+  const auto in_inputs = [&](Run r) {
+    if (r.outcome)
+      r.outcome = results_in_inputs(std::move(r.outcome.value()), units, caller, config);
+    return r;
+  };
+  if (units.is_identity())
+    return in_inputs(run(search_data.rows, search_data.targets, weights, config, control_));
+
+  // The reduced search stops early where the caller's answer is within the
+  // caller's tolerance T. A residual r_i of the reduced search is M(x_i) r_i
+  // in the caller's variables, so an answer has a reduced error of at most
+  // T / min M^2; the entries within that are confirmed on the caller's data.
+  const double tolerance = exit_tolerance(ys, weights);
+  SearchControl control = control_;
+  const OperatorList ops = builtin_registry()->ops();
+  control.answer_check = AnswerCheck{
+      tolerance / smallest_square_monomial(search_data, weights), [&](const Expression& f, double) {
+        return in_caller_variables(f, units, caller, config, ops).error <= tolerance;
+      }};
+  return in_inputs(run(search_data.rows, search_data.targets, weights, config, std::move(control)));
 }
 
 // The single-result requests answer with the most complex, most accurate
@@ -57,7 +74,8 @@ Searcher::Run Searcher::run_reduced(std::span<const std::vector<double>> rows,
 Outcome<SearchResult> Searcher::first(std::span<const std::vector<double>> rows,
                                       std::span<const double> ys, std::span<const double> weights,
                                       const Reduction* units) const {
-  Run r = units ? run_reduced(rows, ys, weights, config_, *units) : run(rows, ys, weights, config_);
+  Run r = units ? run_reduced(rows, ys, weights, config_, *units)
+                : run(rows, ys, weights, config_, control_);
   if (!r.outcome) return std::move(r.outcome.error());
   if (r.outcome.value().empty()) return SearchError{NoFormulaFound{r.max_complexity}};
   return std::move(r.outcome.value().front());
@@ -88,7 +106,7 @@ Outcome<std::vector<SearchResult>> Searcher::find_candidates(
   SearchConfig exhaustive = config_;
   exhaustive.exhaustive = true;
   Run r = units ? run_reduced(inputs, ys, weights, exhaustive, *units)
-                : run(inputs, ys, weights, exhaustive);
+                : run(inputs, ys, weights, exhaustive, control_);
   if (r.outcome && r.outcome.value().empty()) return SearchError{NoFormulaFound{r.max_complexity}};
   return std::move(r.outcome);
 }

@@ -60,7 +60,7 @@ class Searcher {
     std::uint64_t max_complexity;
   };
   Run run(std::span<const std::vector<double>> rows, std::span<const double> ys,
-          std::span<const double> weights, const SearchConfig& config) const;
+          std::span<const double> weights, const SearchConfig& config, SearchControl control) const;
   // The same on the reduced data, answered over the inputs.
   Run run_reduced(std::span<const std::vector<double>> rows, std::span<const double> ys,
                   std::span<const double> weights, const SearchConfig& config,

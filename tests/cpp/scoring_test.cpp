@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -124,6 +125,84 @@ TEST(ComputeRawError, PenaltyExampleIsTheDocumentedValue) {
   const double got = compute_raw_error(param(0.1), rows({{5, 0}}), std::vector<double>{0.1},
                                        registry.ops(), 0.2, 0.5);
   EXPECT_NEAR(got, 0.0105, 1e-17);
+}
+
+// Predictions whose real parts vary only by the rounding of their values
+// carry no signal; the affine map must not scale that rounding up.
+TEST(FitAffine, RealPartsThatVaryOnlyByRoundingAreNoSignal) {
+  constexpr double eps = std::numeric_limits<double>::epsilon();
+  std::vector<double> x;
+  std::vector<double> targets;
+  for (int i = 0; i < 40; ++i) {
+    x.push_back(1.5 + 0.0875 * i);
+    targets.push_back(x.back() * x.back() / (x.back() * x.back() - 1.0));
+  }
+  const Objective objective = Objective::make(targets, {}, true, 0.0, 0.5);
+  struct Case {
+    const char* label;
+    std::function<Complex(std::size_t)> f;
+    bool signal;
+  };
+  const Case cases[] = {
+      // tan(asin x) for x > 1: the real part is the rounding of 0 and happens
+      // to be an affine function of the targets.
+      {"rounding of 0 beside a large imaginary part",
+       [&](std::size_t i) {
+         const double d = x[i] * x[i] - 1.0;
+         return Complex{1.2e-16 / (2.0 * d), x[i] / std::sqrt(d)};
+       },
+       false},
+      {"real values a few eps apart",
+       [&](std::size_t i) {
+         return Complex{1.0 + static_cast<double>(i % 4) * eps, 0.0};
+       },
+       false},
+      {"real values 1e-13 apart",
+       [&](std::size_t i) {
+         return Complex{1.0 + 1e-13 * x[i], 0.0};
+       },
+       true},
+      {"rounding-sized real part beside a small imaginary part",
+       [&](std::size_t i) {
+         return Complex{1e-16 * x[i], 1e-4};
+       },
+       true},
+  };
+  for (const Case& c : cases) {
+    const Affine map = fit_affine(c.f, x.size(), objective);
+    EXPECT_EQ(map.a != 0.0, c.signal) << c.label;
+    if (!c.signal) {
+      const Affine flat = fit_affine([](std::size_t) { return 0.0; }, x.size(), objective);
+      EXPECT_EQ(map.b, flat.b) << c.label;
+    }
+  }
+  // A complex column with a real signal is fitted on its real parts alone.
+  const Affine complex_map = fit_affine(
+      [&](std::size_t i) {
+        return Complex{x[i], 3.0 * x[i]};
+      },
+      x.size(), objective);
+  const Affine real_map = fit_affine([&](std::size_t i) { return x[i]; }, x.size(), objective);
+  EXPECT_EQ(complex_map.a, real_map.a);
+  EXPECT_EQ(complex_map.b, real_map.b);
+}
+
+TEST(FitAffine, ARealPartThatIsRoundingScoresAsAConstant) {
+  // tan(asin x) is imaginary for x > 1; with linear scaling it once scored
+  // 1e-31 on x^2 / (x^2 - 1) by scaling its real part's rounding by 1e16.
+  const OperatorRegistry registry = OperatorRegistry::with_builtins();
+  std::vector<std::vector<Complex>> samples;
+  std::vector<double> targets;
+  for (int i = 0; i < 100; ++i) {
+    const double x = 1.5 + 0.035 * i;
+    samples.push_back({{x, 0.0}});
+    targets.push_back(x * x / (x * x - 1.0));
+  }
+  const Expression tan_asin =
+      make_unary(op_id::kTan, "Tan", make_unary(op_id::kArcSin, "ArcSin", make_var_leaf(0)));
+  const Objective scaled = Objective::make(targets, {}, true, 0.0, 0.5);
+  EXPECT_EQ(compute_raw_error(tan_asin, samples, scaled, registry.ops()),
+            compute_raw_error(param(1.0), samples, scaled, registry.ops()));
 }
 
 TEST(ScoringFactors, ScoreInflatesErrorByComplexity) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -106,6 +108,32 @@ TEST(PowerProducts, PutsNegativeExponentsBelow) {
     EXPECT_EQ(p.tokens[0].kind, TokenKind::Param);
     EXPECT_EQ(p.tokens[0].value.re, 3.0);
   }
+}
+
+// A column whose real parts vary only by their rounding never reaches a
+// model: a sum or product would scale the rounding up into a false fit.
+TEST(TermLibrary, ColumnsOfRoundingAreNoSignal) {
+  std::vector<Complex> imaginary;
+  std::vector<Complex> real;
+  std::vector<Complex> flat;
+  for (int i = 0; i < 30; ++i) {
+    const double t = 1.5 + 0.1 * i;
+    imaginary.push_back({1.2e-16 / (t * t - 1.0), t / std::sqrt(t * t - 1.0)});
+    real.push_back({t, 0.25 * t});
+    flat.push_back({3.0, 0.0});
+  }
+  EXPECT_FALSE(real_signal(imaginary, {}));
+  EXPECT_FALSE(real_signal(flat, {}));
+  const std::optional<std::vector<double>> column = real_signal(real, {});
+  ASSERT_TRUE(column);
+  for (std::size_t i = 0; i < real.size(); ++i) EXPECT_EQ((*column)[i], real[i].re);
+  // Weights: the rows that weigh nothing do not make a column vary.
+  std::vector<Complex> one_outlier = flat;
+  one_outlier[7] = {5.0, 0.0};
+  std::vector<double> weights(30, 1.0);
+  EXPECT_TRUE(real_signal(one_outlier, weights));
+  weights[7] = 0.0;
+  EXPECT_FALSE(real_signal(one_outlier, weights));
 }
 
 }  // namespace
