@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/block_eval.hpp"
+#include "fit/block_eval.hpp"
 #include "ops/registry.hpp"
 #include "ops/vector_math.hpp"
 

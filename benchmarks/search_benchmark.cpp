@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/bfs.hpp"
 #include "ops/vector_math.hpp"
+#include "search/bfs.hpp"
 #include "searcher/searcher.hpp"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <optional>
 #include <stdexcept>
 
-#include "core/complex.hpp"
+#include "numeric/complex.hpp"
 #include "ops/registry.hpp"
 
 namespace tov::kernels {

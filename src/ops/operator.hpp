@@ -11,7 +11,7 @@
 #include <span>
 #include <string>
 
-#include "core/complex.hpp"
+#include "numeric/complex.hpp"
 
 namespace tov {
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/decimal.hpp"
+#include "numeric/decimal.hpp"
 #include "python/conversion.hpp"
 #include "python/errors.hpp"
 #include "python/py_ref.hpp"

@@ -6,7 +6,7 @@
 
 #include <Python.h>
 
-#include "engine/distributed.hpp"
+#include "cluster/distributed.hpp"
 
 namespace tov::python {
 

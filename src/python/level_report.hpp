@@ -4,7 +4,7 @@
 
 #include <Python.h>
 
-#include "engine/search_control.hpp"
+#include "search/search_control.hpp"
 
 namespace tov::python {
 

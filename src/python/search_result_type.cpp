@@ -13,13 +13,13 @@
 #include <utility>
 #include <vector>
 
+#include "fit/snap.hpp"
 #include "python/binding.hpp"
 #include "python/conversion.hpp"
 #include "python/errors.hpp"
 #include "python/py_ref.hpp"
 #include "python/result_state.hpp"
 #include "python/value_object.hpp"
-#include "result/snap.hpp"
 
 namespace tov::python {
 

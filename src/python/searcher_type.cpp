@@ -24,10 +24,9 @@
 #include <vector>
 
 #include "config/search_config.hpp"
-#include "core/decimal.hpp"
-#include "core/float_text.hpp"
-#include "engine/search_data.hpp"
-#include "engine/worker_pool.hpp"
+#include "fit/search_data.hpp"
+#include "numeric/decimal.hpp"
+#include "numeric/float_text.hpp"
 #include "python/binding.hpp"
 #include "python/conversion.hpp"
 #include "python/errors.hpp"
@@ -37,6 +36,7 @@
 #include "python/settings.hpp"
 #include "python/units.hpp"
 #include "python/value_object.hpp"
+#include "search/worker_pool.hpp"
 #include "searcher/searcher.hpp"
 
 namespace tov::python {

@@ -4,7 +4,7 @@
 
 #include <Python.h>
 
-#include "engine/distributed.hpp"
+#include "cluster/distributed.hpp"
 
 namespace tov::python {
 

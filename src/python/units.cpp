@@ -7,10 +7,10 @@
 #include <utility>
 #include <variant>
 
-#include "core/decimal.hpp"
-#include "core/units.hpp"
+#include "numeric/decimal.hpp"
 #include "python/errors.hpp"
 #include "python/py_ref.hpp"
+#include "units/units.hpp"
 
 namespace tov::python {
 

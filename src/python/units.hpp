@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "engine/dimensional.hpp"
+#include "units/dimensional.hpp"
 
 namespace tov::python {
 

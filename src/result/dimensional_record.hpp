@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "core/expression.hpp"
+#include "formula/expression.hpp"
 
 namespace tov {
 

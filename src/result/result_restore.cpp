@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/exact_constant.hpp"
+#include "formula/exact_constant.hpp"
 
 namespace tov {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <variant>
 
-#include "core/expression.hpp"
+#include "formula/expression.hpp"
 #include "ops/registry.hpp"
 #include "result/search_result.hpp"
 

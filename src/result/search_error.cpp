@@ -1,7 +1,7 @@
 // The user-facing message of each SearchError kind.
 #include "result/search_error.hpp"
 
-#include "core/decimal.hpp"
+#include "numeric/decimal.hpp"
 
 #include <cstdint>
 #include <string>

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "core/exact_constant.hpp"
+#include "formula/exact_constant.hpp"
 
 namespace tov {
 

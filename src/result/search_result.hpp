@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/expression.hpp"
+#include "formula/expression.hpp"
 #include "ops/registry.hpp"
 #include "result/dimensional_record.hpp"
 

@@ -6,11 +6,11 @@
 #include <utility>
 #include <variant>
 
-#include "core/float_text.hpp"
-#include "engine/distributed.hpp"
-#include "engine/scoring.hpp"
+#include "cluster/distributed.hpp"
+#include "fit/scoring.hpp"
+#include "numeric/float_text.hpp"
 #include "result/result_restore.hpp"
-#include "searcher/dimensional_search.hpp"
+#include "units/dimensional_search.hpp"
 
 namespace tov {
 

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "config/search_config.hpp"
-#include "engine/bfs.hpp"
-#include "engine/dimensional.hpp"
 #include "result/search_error.hpp"
 #include "result/search_result.hpp"
+#include "search/bfs.hpp"
+#include "units/dimensional.hpp"
 
 namespace tov {
 

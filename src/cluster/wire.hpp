@@ -1,0 +1,91 @@
+// Compact binary messages between the client and the workers of a
+// distributed search: the data and settings (sent once), the retained
+// expressions of each level, shard summaries, beam plans and the second
+// round's answers. Doubles travel as their exact bits, so nothing is rounded
+// on the way.
+//
+// Every message is a header, then its payload (integers little-endian):
+//   mark "TOVW"        4 bytes
+//   format version     u32, kFormatVersion
+//   kind               u8, a MessageKind
+//   payload length     u64
+//   payload checksum   u64, 64-bit FNV-1a of the payload
+// Peers must run the same format version. A message that is not exactly
+// what an encoder of this version writes for the expected kind (truncated,
+// damaged, of another version or kind, or not a message at all) is refused
+// with MalformedMessage; decoding never reads outside the message and
+// allocates at most a small multiple of its size.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "config/search_config.hpp"
+#include "fit/search_data.hpp"
+#include "formula/expression.hpp"
+#include "search/beam.hpp"
+#include "search/search_engine.hpp"
+
+namespace tov::wire {
+
+inline constexpr std::uint32_t kFormatVersion = 1;
+inline constexpr std::size_t kHeaderBytes = 4 + 4 + 1 + 8 + 8;
+
+enum class MessageKind : std::uint8_t {
+  Data = 1,
+  Config = 2,
+  Expressions = 3,
+  Summary = 4,
+  Plan = 5,
+  Completion = 6,
+};
+
+// What every decoder throws for a message it refuses; what() begins with
+// "malformed message in a distributed search: " and says why.
+class MalformedMessage : public std::runtime_error {
+ public:
+  explicit MalformedMessage(const std::string& reason);
+};
+
+// The message of `kind` carrying `payload`: the header the encoders put
+// before what they write.
+std::string seal(MessageKind kind, std::string_view payload);
+
+std::string encode(const SearchData& data);
+SearchData decode_data(std::string_view message);
+
+// The settings of the configuration's field list.
+std::string encode(const SearchConfig& config);
+SearchConfig decode_config(std::string_view message);
+
+std::string encode(std::span<const Expression> expressions);
+std::vector<Expression> decode_expressions(std::string_view message);
+
+// A shard's summary with the structure keys of its top candidates.
+struct KeyedSummary {
+  ShardSummary summary;
+  std::vector<std::string> top_keys;  // one per summary.top entry
+};
+std::string encode(const KeyedSummary& summary);
+KeyedSummary decode_summary(std::string_view message);
+
+std::string encode(const BeamPlan& plan);
+BeamPlan decode_plan(std::string_view message);
+
+// A shard's answer to the second round: its best remaining candidates and
+// the expressions of its candidates that may be selected (those of the top
+// part in its range and those remaining candidates).
+struct Completion {
+  std::vector<RankedRest> rest;
+  std::map<std::uint64_t, Expression> expressions;
+};
+std::string encode(const Completion& completion);
+Completion decode_completion(std::string_view message);
+
+}  // namespace tov::wire
