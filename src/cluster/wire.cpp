@@ -255,12 +255,6 @@ class Reader {
   std::size_t at_ = 0;
 };
 
-// The builtin operator with id `id`, if there is one.
-const BuiltinInfo* builtin(std::uint64_t id) {
-  if (id < op_id::kFirstBuiltin || id >= op_id::kBuiltinCount) return nullptr;
-  return &kBuiltins[id - op_id::kFirstBuiltin];
-}
-
 // Refuses an expression that the construction rules cannot have built: the
 // tokens must form one postfix expression (so every operator finds its
 // operands), operators must be builtins of their arity, and complexity,
@@ -289,7 +283,7 @@ void check(const Expression& e) {
         ++depth;
         break;
       case TokenKind::Op: {
-        const BuiltinInfo* op = builtin(t.op_id);
+        const BuiltinInfo* op = find_builtin(t.op_id);
         if (op == nullptr || op->arity == 0 || op->arity != t.arity) refuse("an unknown operator");
         if (depth < t.arity) refuse("an operator without its operands");
         depth -= t.arity - 1u;

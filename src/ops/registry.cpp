@@ -8,6 +8,12 @@
 
 namespace tov {
 
+std::shared_ptr<const OperatorRegistry> builtin_registry() {
+  static const std::shared_ptr<const OperatorRegistry> registry =
+      std::make_shared<const OperatorRegistry>(OperatorRegistry::with_builtins());
+  return registry;
+}
+
 void OperatorRegistry::register_operator(OperatorPtr op) {
   if (!op) {
     throw std::invalid_argument("register_operator: null operator");

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -62,6 +63,13 @@ inline constexpr std::array<BuiltinInfo, op_id::position::kCount> kBuiltins = {{
 #undef TOV_INFO
 }};
 
+// The builtin operator with id `id`; null for the named constants and for
+// ids past the catalogue.
+inline const BuiltinInfo* find_builtin(std::uint64_t id) {
+  if (id < op_id::kFirstBuiltin || id >= op_id::kBuiltinCount) return nullptr;
+  return &kBuiltins[id - op_id::kFirstBuiltin];
+}
+
 class OperatorRegistry {
  public:
   // Takes ownership; the new operator's id is size() before the call. Reads
@@ -84,5 +92,10 @@ class OperatorRegistry {
   std::vector<OperatorPtr> ops_;
   std::vector<OperatorMeta> metas_;
 };
+
+// The registry with_builtins() builds, built on first use and shared: every
+// search uses a registry with the same operators and ids, so a formula
+// outside a search (a restored result, a reduction) is evaluated with it.
+std::shared_ptr<const OperatorRegistry> builtin_registry();
 
 }  // namespace tov

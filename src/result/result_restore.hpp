@@ -15,10 +15,6 @@
 
 namespace tov {
 
-// The builtin registry, built on first use and shared by every restored
-// result; every search uses a registry with the same operators and ids.
-std::shared_ptr<const OperatorRegistry> builtin_registry();
-
 // The rebuilt expression or result, or why the tokens were refused.
 using Rebuilt = std::variant<Expression, std::string>;
 using Restored = std::variant<SearchResult, std::string>;

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "fit/optimizer.hpp"
+#include "formula/builder.hpp"
 
 namespace tov {
 
@@ -58,18 +59,12 @@ bool check_early_exit(const ParetoFront& front, bool exhaustive, double toleranc
 }
 
 Expression wrap_affine(const Expression& f, const Affine& map) {
-  const auto constant = [](double value) {
-    Expression leaf = make_param_leaf();
-    leaf.tokens[0].value = Complex{value, 0.0};
-    return leaf;
-  };
-  const auto name = [](std::uint64_t id) { return kBuiltins[id - op_id::kFirstBuiltin].name; };
   // A prediction that does not vary contributes nothing: the formula is the
   // constant b.
-  if (map.a == 0.0) return constant(map.b);
+  if (map.a == 0.0) return constant_leaf(map.b);
   Expression x = f;
-  if (map.a != 1.0) x = make_binary(op_id::kTimes, name(op_id::kTimes), constant(map.a), x);
-  if (map.b != 0.0) x = make_binary(op_id::kPlus, name(op_id::kPlus), x, constant(map.b));
+  if (map.a != 1.0) x = binary(op_id::kTimes, constant_leaf(map.a), x);
+  if (map.b != 0.0) x = binary(op_id::kPlus, x, constant_leaf(map.b));
   return x;
 }
 

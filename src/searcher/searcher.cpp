@@ -9,7 +9,7 @@
 #include "cluster/distributed.hpp"
 #include "fit/scoring.hpp"
 #include "numeric/float_text.hpp"
-#include "result/result_restore.hpp"
+#include "ops/registry.hpp"
 #include "units/dimensional_search.hpp"
 
 namespace tov {

@@ -78,19 +78,7 @@ std::optional<Refit> refit(Expression formula, const TermContext& context) {
 }  // namespace
 
 Expression power(const Expression& f, int halves) {
-  const int n = std::abs(halves);
-  const auto square = [](const Expression& e) { return unary(op_id::kSquare, e); };
-  const auto cube = [](const Expression& e) { return unary(op_id::kCube, e); };
-  if (n % 2 == 0) {
-    if (n == 2) return f;
-    if (n == 4) return square(f);
-    if (n == 6) return cube(f);
-    return square(square(f));
-  }
-  const Expression root = unary(op_id::kSqrt, f);
-  if (n == 1) return root;
-  if (n == 3) return cube(root);
-  return binary(op_id::kTimes, n == 5 ? square(f) : cube(f), root);
+  return power_of(f, Rational(std::abs(halves), 2));
 }
 
 Expression product_formula(double c, std::span<const Expression> factors,

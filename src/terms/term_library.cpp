@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "formula/builder.hpp"
 #include "ops/registry.hpp"
 
 namespace tov {
@@ -36,20 +37,6 @@ std::optional<std::vector<double>> real_signal(std::span<const Complex> values,
   return out;
 }
 
-Expression constant_leaf(double value) {
-  Expression leaf = make_param_leaf();
-  leaf.tokens[0].value = Complex{value, 0.0};
-  return leaf;
-}
-
-Expression unary(std::uint64_t op_id, const Expression& child) {
-  return make_unary(op_id, kBuiltins[op_id - op_id::kFirstBuiltin].name, child);
-}
-
-Expression binary(std::uint64_t op_id, const Expression& left, const Expression& right) {
-  return make_binary(op_id, kBuiltins[op_id - op_id::kFirstBuiltin].name, left, right);
-}
-
 bool uses_only(const Expression& expression, std::uint64_t operator_mask) {
   for (const Token& t : expression.tokens)
     if (t.kind == TokenKind::Op && (t.op_id >= 64 || !((operator_mask >> t.op_id) & 1)))
@@ -58,30 +45,12 @@ bool uses_only(const Expression& expression, std::uint64_t operator_mask) {
 }
 
 std::optional<Expression> rebuild(std::span<const Token> tokens) {
-  std::vector<Expression> stack;
-  for (const Token& t : tokens) {
-    if (t.kind == TokenKind::Var) {
-      stack.push_back(make_var_leaf(t.index));
-    } else if (t.kind == TokenKind::Param) {
-      stack.push_back(constant_leaf(t.value.re));
-      stack.back().tokens[0].value = t.value;
-    } else if (t.kind == TokenKind::Op && t.op_id >= op_id::kFirstBuiltin &&
-               t.op_id < op_id::kBuiltinCount &&
-               kBuiltins[t.op_id - op_id::kFirstBuiltin].arity == t.arity &&
-               stack.size() >= t.arity && t.arity >= 1) {
-      if (t.arity == 1) {
-        stack.back() = unary(t.op_id, stack.back());
-      } else {
-        Expression right = std::move(stack.back());
-        stack.pop_back();
-        stack.back() = binary(t.op_id, stack.back(), right);
-      }
-    } else {
-      return std::nullopt;
-    }
-  }
-  if (stack.size() != 1) return std::nullopt;
-  return std::move(stack.back());
+  Replayed replayed = replay(tokens, [](const Token& t) -> Replayed {
+    if (t.kind == TokenKind::Var || t.kind == TokenKind::Param) return search_leaf(t);
+    return std::string("not a variable or a free constant");
+  });
+  if (Expression* e = std::get_if<Expression>(&replayed)) return std::move(*e);
+  return std::nullopt;
 }
 
 namespace {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fit/scoring.hpp"
+#include "formula/builder.hpp"
 #include "formula/expression.hpp"
 
 namespace tov {
@@ -45,11 +46,6 @@ std::optional<std::vector<Complex>> values_at(const Expression& expression, Samp
 // a model would scale that rounding up into a false fit.
 std::optional<std::vector<double>> real_signal(std::span<const Complex> values,
                                                std::span<const double> weights);
-
-// A free constant with stored value `value`.
-Expression constant_leaf(double value);
-Expression unary(std::uint64_t op_id, const Expression& child);
-Expression binary(std::uint64_t op_id, const Expression& left, const Expression& right);
 
 // True when every operator of `expression` is in `operator_mask`.
 bool uses_only(const Expression& expression, std::uint64_t operator_mask);

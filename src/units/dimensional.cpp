@@ -10,9 +10,9 @@
 #include <tuple>
 #include <utility>
 
+#include "formula/builder.hpp"
 #include "numeric/decimal.hpp"
 #include "ops/registry.hpp"
-#include "result/result_restore.hpp"
 
 namespace tov {
 
@@ -239,30 +239,13 @@ Vector choose_monomial(const Matrix& d, const Vector& t, std::size_t n, std::siz
   return none;
 }
 
-std::string_view name_of(std::uint64_t id) { return kBuiltins[id - op_id::kFirstBuiltin].name; }
-
-Expression unary(std::uint64_t id, const Expression& x) { return make_unary(id, name_of(id), x); }
-Expression binary(std::uint64_t id, const Expression& a, const Expression& b) {
-  return make_binary(id, name_of(id), a, b);
-}
-
-Expression integer_power(const Expression& x, std::int64_t k) {
-  if (k == 1) return x;
-  if (k == 2) return unary(op_id::kSquare, x);
-  if (k == 3) return unary(op_id::kCube, x);
-  if (k % 2 == 0) return unary(op_id::kSquare, integer_power(x, k / 2));
-  if (k % 3 == 0) return unary(op_id::kCube, integer_power(x, k / 3));
-  return binary(op_id::kTimes, integer_power(x, k - 1), x);
-}
-
-// v_j to the positive power e.
-Expression power_of(std::size_t j, Rational e) {
+// v_j to the positive power e: denominators 1 and 2 by the builder's
+// powers, others as Exp(Times(C, Log(v))) with C the exponent.
+Expression input_power(std::size_t j, Rational e) {
   const Expression v = make_var_leaf(static_cast<std::uint8_t>(j));
-  if (e.is_integer()) return integer_power(v, e.num());
-  if (e.den() == 2) return unary(op_id::kSqrt, integer_power(v, e.num()));
-  Expression c = make_param_leaf();
-  c.tokens[0].value = Complex{e.to_double(), 0.0};
-  return unary(op_id::kExp, binary(op_id::kTimes, c, unary(op_id::kLog, v)));
+  if (e.den() <= 2) return power_of(v, e);
+  return unary(op_id::kExp,
+               binary(op_id::kTimes, constant_leaf(e.to_double()), unary(op_id::kLog, v)));
 }
 
 std::optional<Expression> product(std::span<const Rational> exponents, bool positive) {
@@ -270,7 +253,7 @@ std::optional<Expression> product(std::span<const Rational> exponents, bool posi
   for (std::size_t j = 0; j < exponents.size(); ++j) {
     const Rational e = exponents[j];
     if (e.is_zero() || (e > Rational(0)) != positive) continue;
-    Expression factor = power_of(j, positive ? e : -e);
+    Expression factor = input_power(j, positive ? e : -e);
     out = out ? binary(op_id::kTimes, *out, factor) : std::move(factor);
   }
   return out;
@@ -407,35 +390,15 @@ std::variant<ReducedData, std::string> reduce_data(std::span<const std::vector<d
 }
 
 Expression in_inputs(const Expression& f, const Reduction& reduction) {
-  std::vector<Expression> stack;
-  for (const Token& token : f.tokens) {
-    switch (token.kind) {
-      case TokenKind::Var:
-        stack.push_back(reduction.group_formulas.at(token.index));
-        break;
-      case TokenKind::Param: {
-        Expression c = make_param_leaf();
-        c.tokens[0].value = token.value;
-        stack.push_back(std::move(c));
-        break;
-      }
-      case TokenKind::Op:
-        if (token.arity == 1) {
-          stack.back() = unary(token.op_id, stack.back());
-        } else {
-          Expression right = std::move(stack.back());
-          stack.pop_back();
-          stack.back() = binary(token.op_id, stack.back(), right);
-        }
-        break;
-      case TokenKind::Const:
-      case TokenKind::Real:
-        throw std::logic_error("in_inputs: a search formula holds only Var, Param and Op tokens");
-    }
-  }
-  if (stack.size() != 1) throw std::logic_error("in_inputs: not one expression");
-  if (!reduction.monomial_formula) return std::move(stack.back());
-  return binary(op_id::kTimes, *reduction.monomial_formula, stack.back());
+  Replayed replayed = replay(f.tokens, [&](const Token& t) -> Replayed {
+    if (t.kind == TokenKind::Var) return reduction.group_formulas.at(t.index);
+    return search_leaf(t);
+  });
+  if (std::string* reason = std::get_if<std::string>(&replayed))
+    throw std::logic_error("in_inputs: " + *reason);
+  Expression g = std::move(std::get<Expression>(replayed));
+  if (!reduction.monomial_formula) return g;
+  return binary(op_id::kTimes, *reduction.monomial_formula, g);
 }
 
 }  // namespace tov
