@@ -139,12 +139,18 @@ Outcome<std::vector<SearchResult>> run_distributed(std::span<const std::vector<d
                                                    ShardTransport& transport) {
   Outcome<PreparedData> data = prepare_search_data(rows, targets, weights, config, control.names);
   if (!data) return std::move(data.error());
-  const std::size_t searched_rows = data.value().searched.samples.size();
-  if (!transport.start(wire::encode(data.value().searched), wire::encode(config)))
+  return run_distributed(std::move(data.value()), config, control, transport);
+}
+
+Outcome<std::vector<SearchResult>> run_distributed(PreparedData data, const SearchConfig& config,
+                                                   const SearchControl& control,
+                                                   ShardTransport& transport) {
+  const std::size_t searched_rows = data.searched.samples.size();
+  if (!transport.start(wire::encode(data.searched), wire::encode(config)))
     return SearchError{Interrupted{}};
   const SearchSpace space = make_search_space(config);
-  ShardedBackend backend(std::move(data.value().searched), config, space, transport);
-  return run_search(std::move(data.value().all), searched_rows, config, control, space, backend);
+  ShardedBackend backend(std::move(data.searched), config, space, transport);
+  return run_search(std::move(data.all), searched_rows, config, control, space, backend);
 }
 
 }  // namespace tov

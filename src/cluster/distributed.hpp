@@ -103,5 +103,9 @@ Outcome<std::vector<SearchResult>> run_distributed(std::span<const std::vector<d
                                                    const SearchConfig& config,
                                                    const SearchControl& control,
                                                    ShardTransport& transport);
+// The same on data already checked and split.
+Outcome<std::vector<SearchResult>> run_distributed(PreparedData data, const SearchConfig& config,
+                                                   const SearchControl& control,
+                                                   ShardTransport& transport);
 
 }  // namespace tov

@@ -77,13 +77,18 @@ Outcome<SearchData> prepare_data(std::span<const std::vector<double>> rows,
     return InvalidInput{"Too many input variables: " + decimal(variables) +
                         " given, at most 255 are supported."};
   if (std::optional<SearchError> bad = check_values(rows, targets, weights, names)) return *bad;
+  return to_search_data(rows, targets, weights);
+}
+
+SearchData to_search_data(std::span<const std::vector<double>> rows,
+                          std::span<const double> targets, std::span<const double> weights) {
   // Relative to the largest, uniform weights become exactly 1, and weights
   // near the ends of the double range neither underflow nor overflow the
   // weighted sums.
   const double largest = weights.empty() ? 1.0 : *std::max_element(weights.begin(), weights.end());
 
   SearchData data;
-  data.variables = variables;
+  data.variables = rows.front().size();
   data.samples.reserve(rows.size());
   data.targets.reserve(rows.size());
   for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -104,7 +109,10 @@ Outcome<PreparedData> prepare_search_data(std::span<const std::vector<double>> r
                                           const SearchConfig& config, const DataNames& names) {
   Outcome<SearchData> data = prepare_data(rows, targets, weights, names);
   if (!data) return std::move(data.error());
-  SearchData& all = data.value();
+  return split_rows(std::move(data.value()), config);
+}
+
+PreparedData split_rows(SearchData all, const SearchConfig& config) {
   const bool subset = config.max_search_rows && *config.max_search_rows < all.samples.size();
   SearchData searched = subset ? all.subset(*config.max_search_rows) : all;
   return PreparedData{std::move(all), std::move(searched)};

@@ -52,6 +52,12 @@ Outcome<SearchData> prepare_data(std::span<const std::vector<double>> rows,
                                  std::span<const double> targets, std::span<const double> weights,
                                  const DataNames& names = {});
 
+// The same conversion without the checks, for data derived from checked
+// data (the reduced data of physical units): rows and targets equally many,
+// at least one.
+SearchData to_search_data(std::span<const std::vector<double>> rows,
+                          std::span<const double> targets, std::span<const double> weights);
+
 // A warning for targets whose squares overflow (some |y| above about
 // 1e154: errors become infinite) or all underflow (every |y| below about
 // 1e-154: errors become 0); none for targets the objective can score.
@@ -68,5 +74,7 @@ Outcome<PreparedData> prepare_search_data(std::span<const std::vector<double>> r
                                           std::span<const double> targets,
                                           std::span<const double> weights,
                                           const SearchConfig& config, const DataNames& names = {});
+// The rows of checked data as the search takes them.
+PreparedData split_rows(SearchData all, const SearchConfig& config);
 
 }  // namespace tov

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "config/search_config.hpp"
+#include "fit/search_data.hpp"
 #include "result/search_error.hpp"
 #include "result/search_result.hpp"
 #include "search/search_control.hpp"
@@ -28,6 +29,9 @@ Outcome<std::vector<SearchResult>> run_bfs(std::span<const std::vector<double>> 
 Outcome<std::vector<SearchResult>> run_bfs(std::span<const std::vector<double>> rows,
                                            std::span<const double> targets,
                                            const SearchConfig& config,
+                                           const SearchControl& control = {});
+// The same on data already checked and split.
+Outcome<std::vector<SearchResult>> run_bfs(PreparedData data, const SearchConfig& config,
                                            const SearchControl& control = {});
 
 }  // namespace tov

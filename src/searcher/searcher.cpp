@@ -17,42 +17,54 @@ namespace tov {
 Searcher::Searcher(SearchConfig config, SearchControl control, ShardTransport* transport)
     : config_(std::move(config)), control_(std::move(control)), transport_(transport) {}
 
+SearchConfig Searcher::with_exit_floor(const SearchConfig& config, std::span<const double> ys,
+                                       std::span<const double> weights) const {
+  // A search with named constants stops at the rounding floor of its targets.
+  SearchConfig searched = config;
+  if (config.named_constants) searched.early_exit_tolerance = exit_tolerance(ys, weights);
+  return searched;
+}
+
 Searcher::Run Searcher::run(std::span<const std::vector<double>> rows, std::span<const double> ys,
                             std::span<const double> weights, const SearchConfig& config,
                             SearchControl control) const {
+  const SearchConfig searched = with_exit_floor(config, ys, weights);
+  Outcome<PreparedData> data = prepare_search_data(rows, ys, weights, searched, control.names);
+  if (!data) return {std::move(data.error()), config.max_complexity};
+  return search(std::move(data.value()), searched, std::move(control));
+}
+
+Searcher::Run Searcher::search(PreparedData data, const SearchConfig& config,
+                               SearchControl control) const {
   SearchEnding ending;
   if (control.ending == nullptr) control.ending = &ending;
-  // A search with named constants stops at the rounding floor of its targets.
-  std::optional<SearchConfig> named;
-  if (config.named_constants) {
-    named = config;
-    named->early_exit_tolerance = exit_tolerance(ys, weights);
-  }
-  const SearchConfig& searched = named ? *named : config;
   Outcome<std::vector<SearchResult>> outcome =
-      transport_ ? run_distributed(rows, ys, weights, searched, control, *transport_)
-                 : run_bfs(rows, ys, weights, searched, control);
+      transport_ ? run_distributed(std::move(data), config, control, *transport_)
+                 : run_bfs(std::move(data), config, control);
   return {std::move(outcome), control.ending->answered_max_complexity(config.max_complexity)};
 }
 
 Searcher::Run Searcher::run_reduced(std::span<const std::vector<double>> rows,
                                     std::span<const double> ys, std::span<const double> weights,
                                     const SearchConfig& config, const Reduction& units) const {
-  // The caller's data are checked first, as every search checks them.
+  // The caller's data are checked once; the reduced data derive from them.
   Outcome<SearchData> data = prepare_data(rows, ys, weights, control_.names);
   if (!data) return {std::move(data.error()), config.max_complexity};
   std::variant<ReducedData, std::string> reduced = reduce_data(rows, ys, weights, units);
   if (std::string* message = std::get_if<std::string>(&reduced))
     return {SearchError{InvalidInput{"Physical units: " + *message + "."}}, config.max_complexity};
-  const ReducedData& search_data = std::get<ReducedData>(reduced);
+  const ReducedData& reduced_data = std::get<ReducedData>(reduced);
   const SearchData& caller = data.value();
-  const auto in_inputs = [&](Run r) {
+  const SearchConfig searched = with_exit_floor(config, reduced_data.targets, weights);
+  const auto search_reduced = [&](SearchControl control) {
+    Run r = search(
+        split_rows(to_search_data(reduced_data.rows, reduced_data.targets, weights), searched),
+        searched, std::move(control));
     if (r.outcome)
       r.outcome = results_in_inputs(std::move(r.outcome.value()), units, caller, config);
     return r;
   };
-  if (units.is_identity())
-    return in_inputs(run(search_data.rows, search_data.targets, weights, config, control_));
+  if (units.is_identity()) return search_reduced(control_);
 
   // The reduced search stops early where the caller's answer is within the
   // caller's tolerance T. A residual r_i of the reduced search is M(x_i) r_i
@@ -61,11 +73,12 @@ Searcher::Run Searcher::run_reduced(std::span<const std::vector<double>> rows,
   const double tolerance = exit_tolerance(ys, weights);
   SearchControl control = control_;
   const OperatorList ops = builtin_registry()->ops();
-  control.answer_check = AnswerCheck{
-      tolerance / smallest_square_monomial(search_data, weights), [&](const Expression& f, double) {
-        return in_caller_variables(f, units, caller, config, ops).error <= tolerance;
-      }};
-  return in_inputs(run(search_data.rows, search_data.targets, weights, config, std::move(control)));
+  control.answer_check =
+      AnswerCheck{tolerance / smallest_square_monomial(reduced_data, weights),
+                  [&](const Expression& f, double) {
+                    return in_caller_variables(f, units, caller, config, ops).error <= tolerance;
+                  }};
+  return search_reduced(std::move(control));
 }
 
 // The single-result requests answer with the most complex, most accurate

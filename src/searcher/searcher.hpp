@@ -61,6 +61,11 @@ class Searcher {
   };
   Run run(std::span<const std::vector<double>> rows, std::span<const double> ys,
           std::span<const double> weights, const SearchConfig& config, SearchControl control) const;
+  // The search of checked data.
+  Run search(PreparedData data, const SearchConfig& config, SearchControl control) const;
+  // `config` with the exit tolerance of named constants for targets `ys`.
+  SearchConfig with_exit_floor(const SearchConfig& config, std::span<const double> ys,
+                               std::span<const double> weights) const;
   // The same on the reduced data, answered over the inputs.
   Run run_reduced(std::span<const std::vector<double>> rows, std::span<const double> ys,
                   std::span<const double> weights, const SearchConfig& config,
