@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test suite:
-#   1. formatting check (clang-format),
+#   1. formatting check (clang-format) and the layout check (tools/check_layout.py),
 #   2. C++ unit tests (GoogleTest through CTest), built with the benchmark
 #      programs and warnings as errors, and the math equivalence tests again
 #      with glibc's other build of exp and log,
@@ -33,9 +33,11 @@ fi
   "scikit-build-core>=0.10" "numpy>=2.0" "pytest>=7" "hypothesis>=6" mypy cmake \
   "scikit-learn>=1.6" "pandas>=1.5" "sympy>=1.10" "joblib>=1.3" "dask[distributed]>=2023.1" "matplotlib>=3.5" "tqdm>=4.40"
 
-step "Formatting"
+step "Formatting and layout"
 git ls-files -- 'src/*.cpp' 'src/*.hpp' 'tests/*.cpp' 'tests/*.hpp' 'benchmarks/*.cpp' |
   xargs -r clang-format --dry-run --Werror
+# Every include points down the floors of src/.
+"$PYTHON" tools/check_layout.py
 
 step "C++ unit tests"
 # The benchmark programs are built too, so that they cannot rot, and the

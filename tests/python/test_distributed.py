@@ -140,8 +140,9 @@ if __name__ == "__main__":
     xs = [i / 20 for i in range(200)]
     ys = [math.sin(x) * math.exp(x / 3) + 0.1 * x**3 for x in xs]
     remote = DaskSearcher(tov_sr.Searcher(verbose=False), client)
-    print("ready", flush=True)
     try:
+        # Whenever the signal comes from here on, it interrupts the call.
+        print("ready", flush=True)
         remote.find_function(xs, ys)
     except KeyboardInterrupt:
         print("interrupted", file=sys.stderr, flush=True)
