@@ -88,18 +88,42 @@ PyObject* get_parameters(PyObject* self, void*) {
   });
 }
 
+// A formula over the inputs in the formula language, with each v_{j} the
+// name of variable j when the variables are named.
+std::string in_names(const std::string& formula, const VariableNames* names) {
+  if (names == nullptr) return formula;
+  std::string out;
+  for (std::size_t at = 0; at < formula.size();) {
+    const std::size_t end = formula.find('}', at);
+    std::size_t index = 0;
+    const bool variable =
+        formula.compare(at, 3, "v_{") == 0 && end != std::string::npos &&
+        std::from_chars(formula.data() + at + 3, formula.data() + end, index).ptr ==
+            formula.data() + end &&
+        index < names->names.size();
+    if (!variable) {
+      out += formula[at++];
+      continue;
+    }
+    out += names->names[index];
+    at = end + 1;
+  }
+  return out;
+}
+
 // The record of a search with units as a dict: the groups' formulas, M's
-// formula (None for M = 1), the reduced formula with pi_{i} for group i, and
-// the indices of the groups it uses.
-PyObject* analysis_dict(const DimensionalRecord& record) {
+// formula (None for M = 1), both in the variables' names when they have
+// them, the reduced formula with pi_{i} for group i, and the indices of the
+// groups it uses.
+PyObject* analysis_dict(const DimensionalRecord& record, const VariableNames* names) {
   PyRef groups(PyTuple_New(static_cast<Py_ssize_t>(record.groups.size())));
   if (!groups) return nullptr;
   for (std::size_t i = 0; i < record.groups.size(); ++i) {
-    PyObject* text = new_str(record.groups[i].formula);
+    PyObject* text = new_str(in_names(record.groups[i].formula, names));
     if (text == nullptr) return nullptr;
     PyTuple_SET_ITEM(groups.get(), static_cast<Py_ssize_t>(i), text);
   }
-  PyRef monomial(record.monomial ? new_str(record.monomial->formula)
+  PyRef monomial(record.monomial ? new_str(in_names(record.monomial->formula, names))
                                  : PyRef::borrow(Py_None).release());
   // Variables print as v_{i}; in the reduced formula they are the groups.
   std::string reduced;
@@ -133,7 +157,22 @@ PyObject* get_dimensional_analysis(PyObject* self, void*) {
   return guarded([&]() -> PyObject* {
     const std::shared_ptr<const DimensionalRecord>& record = result_of(self).dimensional();
     if (!record) return PyRef::borrow(Py_None).release();
-    return analysis_dict(*record);
+    return analysis_dict(*record, result_of(self).variable_names().get());
+  });
+}
+
+PyObject* get_variable_names(PyObject* self, void*) {
+  return guarded([&]() -> PyObject* {
+    const std::shared_ptr<const VariableNames>& names = result_of(self).variable_names();
+    if (!names) return PyRef::borrow(Py_None).release();
+    PyRef tuple(PyTuple_New(static_cast<Py_ssize_t>(names->names.size())));
+    if (!tuple) return nullptr;
+    for (std::size_t j = 0; j < names->names.size(); ++j) {
+      PyObject* name = new_str(names->names[j]);
+      if (name == nullptr) return nullptr;
+      PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(j), name);
+    }
+    return tuple.release();
   });
 }
 
@@ -240,7 +279,7 @@ PyObject* snap(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
     if (!snapped) {
       return raise_message(PyExc_ValueError, "snap: the formula has no finite error on these data");
     }
-    return wrap_search_result(std::move(*snapped));
+    return wrap_search_result(snapped->with_variable_names(result_of(self).variable_names()));
   });
 }
 
@@ -294,6 +333,10 @@ PyGetSetDef getters[] = {
     {"dimensional_analysis", get_dimensional_analysis, nullptr,
      "For a search with x_units and y_units, the dimensionless groups, the monomial M and the "
      "reduced formula f with y = M f(pi) (a dict); None otherwise.",
+     nullptr},
+    {"variable_names", get_variable_names, nullptr,
+     "The names of the input variables the renderings use (a tuple of str), or None for "
+     "v_{0}, v_{1}, ...",
      nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
