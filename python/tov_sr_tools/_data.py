@@ -124,7 +124,10 @@ def _frame_columns(frame):
         pint = _pint_series(series)
         return pint if pint is not None else (series.to_numpy(), None)
 
-    return _columns(list(frame.columns), [column(frame[name]) for name in frame.columns])
+    # By position: labels may repeat.
+    return _columns(
+        list(frame.columns), [column(frame.iloc[:, j]) for j in range(frame.shape[1])]
+    )
 
 
 def _table_columns(table):
@@ -139,7 +142,7 @@ def _table_columns(table):
 def plain_frame(data):
     """True for a pandas DataFrame none of whose columns has a unit."""
     return _instance(data, "pandas", "DataFrame") and all(
-        _pint_series(data[name]) is None for name in data.columns
+        _pint_series(data.iloc[:, j]) is None for j in range(data.shape[1])
     )
 
 
@@ -158,11 +161,11 @@ def split(data, columns):
     import numpy as np
 
     if _instance(data, "pint", "Quantity"):
-        magnitude = np.asarray(data.magnitude, dtype=np.float64)
+        magnitude = np.ascontiguousarray(data.magnitude, dtype=np.float64)
         count = magnitude.shape[1] if columns and magnitude.ndim == 2 else 1
         return magnitude, [data.units] * count, None
     if _instance(data, "astropy.units", "Quantity"):
-        value = np.asarray(data.value, dtype=np.float64)
+        value = np.ascontiguousarray(data.value, dtype=np.float64)
         count = value.shape[1] if columns and value.ndim == 2 else 1
         return value, [data.unit] * count, None
     if columns and _instance(data, "pandas", "DataFrame"):
@@ -172,5 +175,5 @@ def split(data, columns):
     if not columns and _instance(data, "pandas", "Series"):
         pint = _pint_series(data)
         if pint is not None:
-            return np.asarray(pint[0], dtype=np.float64), [pint[1]], None
+            return np.ascontiguousarray(pint[0], dtype=np.float64), [pint[1]], None
     return None

@@ -211,7 +211,9 @@ class TovRegressor(RegressorMixin, BaseEstimator):
                     search_X, search_y, weights=weights, callback=bar, **units
                 )
         else:
-            self.candidates_ = searcher.find_candidates(search_X, search_y, weights=weights, **units)
+            self.candidates_ = searcher.find_candidates(
+                search_X, search_y, weights=weights, **units
+            )
         samples = len(y) if weights is None else int(np.count_nonzero(weights))
         if self.selection == "cv":
             self.result_ = select_cv(self.candidates_, X, y, folds=5, sample_weight=weights)

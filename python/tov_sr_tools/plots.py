@@ -89,8 +89,9 @@ def plot_fit(result, X, y, ax=None, *, latex=True):
     the data and the formula's curve over their range, for several the
     predictions against the targets with the line of perfect agreement.
     The formula and the axis of one variable are labelled in the variables'
-    names when the result has them. Draws on `ax`, or on new axes of pyplot's current figure, and returns the
-    axes. Needs matplotlib (`pip install "tov_sr[plot]"`)."""
+    names when the result has them. Draws on `ax`, or on new axes of
+    pyplot's current figure, and returns the axes. Needs matplotlib
+    (`pip install "tov_sr[plot]"`)."""
     require("plot_fit", "matplotlib")
     import numpy as np
 
