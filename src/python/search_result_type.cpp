@@ -15,6 +15,7 @@
 
 #include "python/binding.hpp"
 #include "python/conversion.hpp"
+#include "python/data_input.hpp"
 #include "python/errors.hpp"
 #include "python/py_ref.hpp"
 #include "python/result_state.hpp"
@@ -217,7 +218,10 @@ PyObject* evaluate_rows(PyObject* self, const Signature& signature, PyObject* co
   return guarded([&]() -> PyObject* {
     std::array<PyObject*, 1> bound{};
     if (!bind_fast_call(signature, args, nargs, kwnames, bound)) return nullptr;
-    const std::optional<std::vector<std::vector<double>>> rows = convert_to_matrix(bound[0]);
+    const std::optional<DataInput> data = read_data_input(bound[0], true);
+    if (!data) return nullptr;
+    const std::optional<std::vector<std::vector<double>>> rows =
+        convert_to_matrix(data->values.get());
     if (!rows) return nullptr;
     const std::vector<double> values = result_of(self).eval_batch(*rows);
     PyRef list(PyList_New(static_cast<Py_ssize_t>(values.size())));
@@ -260,9 +264,14 @@ PyObject* snap(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
   return guarded([&]() -> PyObject* {
     std::array<PyObject*, kSnapParameters.size()> bound{};
     if (!bind_fast_call(kSnapSignature, args, nargs, kwnames, bound)) return nullptr;
-    const std::optional<std::vector<std::vector<double>>> rows = convert_to_matrix(bound[0]);
+    const std::optional<DataInput> inputs = read_data_input(bound[0], true);
+    if (!inputs) return nullptr;
+    const std::optional<std::vector<std::vector<double>>> rows =
+        convert_to_matrix(inputs->values.get());
     if (!rows) return nullptr;
-    const std::optional<std::vector<double>> ys = convert_to_vec(bound[1]);
+    const std::optional<DataInput> targets = read_data_input(bound[1], false);
+    if (!targets) return nullptr;
+    const std::optional<std::vector<double>> ys = convert_to_vec(targets->values.get());
     if (!ys) return nullptr;
     const std::optional<std::optional<double>> tolerance = read_tolerance(bound[2]);
     if (!tolerance) return nullptr;

@@ -188,6 +188,9 @@ def test_pint_pandas_columns_carry_units_and_names():
         searcher.find_candidates(TRIPS, SPEEDS, x_units=["km", "h"], y_units="m/s")
     )
     assert observed(searcher.fit(TRIPS, speeds, x_units=["km", "h"])) == observed(expected)
+    # Evaluating and snapping read the magnitudes.
+    assert result.predict(frame) == result.eval_batch(frame) == expected.predict(TRIPS)
+    assert observed(result.snap(frame, speeds)) == observed(expected.snap(TRIPS, SPEEDS))
     metres = [1000.0 * d for d, _ in TRIPS]
     assert observed(
         searcher.find_function(frame["distance"], pd.Series(metres, dtype="pint[m]"))
