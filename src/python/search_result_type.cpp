@@ -95,19 +95,19 @@ std::string in_names(const std::string& formula, const VariableNames* names) {
   if (names == nullptr) return formula;
   std::string out;
   for (std::size_t at = 0; at < formula.size();) {
-    const std::size_t end = formula.find('}', at);
-    std::size_t index = 0;
-    const bool variable =
-        formula.compare(at, 3, "v_{") == 0 && end != std::string::npos &&
-        std::from_chars(formula.data() + at + 3, formula.data() + end, index).ptr ==
-            formula.data() + end &&
-        index < names->names.size();
-    if (!variable) {
-      out += formula[at++];
-      continue;
+    if (formula.compare(at, 3, "v_{") == 0) {
+      const std::size_t end = formula.find('}', at);
+      const char* digits_end = formula.data() + (end == std::string::npos ? at : end);
+      std::size_t index = 0;
+      if (end != std::string::npos &&
+          std::from_chars(formula.data() + at + 3, digits_end, index).ptr == digits_end &&
+          index < names->names.size()) {
+        out += names->names[index];
+        at = end + 1;
+        continue;
+      }
     }
-    out += names->names[index];
-    at = end + 1;
+    out += formula[at++];
   }
   return out;
 }
