@@ -2,7 +2,9 @@
 // by tov_sr_tools._data.
 #include "python/data_input.hpp"
 
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "python/errors.hpp"
 
@@ -10,12 +12,34 @@ namespace tov::python {
 
 namespace {
 
+// An interned str for `text`, made once and kept for the life of the
+// process (guarded by the interpreter lock): these lookups run for every
+// data argument, and build no new str each time. Null with an exception
+// set when it cannot be made.
+PyObject* name_object(std::string_view text) {
+  static std::vector<std::pair<std::string_view, PyObject*>> names;
+  for (const auto& [known, object] : names)
+    if (known == text) return object;
+  PyObject* object = PyUnicode_InternFromString(std::string(text).c_str());
+  if (object != nullptr) names.emplace_back(text, object);
+  return object;
+}
+
 // The class `name` of `module` when that module is loaded, else null;
 // never imports anything.
-PyRef loaded_class(const char* module, const char* name) {
-  PyObject* loaded = PyDict_GetItemString(PyImport_GetModuleDict(), module);
-  if (loaded == nullptr || loaded == Py_None) return PyRef();
-  PyRef kind(PyObject_GetAttrString(loaded, name));
+PyRef loaded_class(std::string_view module, std::string_view name) {
+  PyObject* module_name = name_object(module);
+  PyObject* class_name = name_object(name);
+  if (module_name == nullptr || class_name == nullptr) {
+    PyErr_Clear();
+    return PyRef();
+  }
+  PyObject* loaded = PyDict_GetItemWithError(PyImport_GetModuleDict(), module_name);
+  if (loaded == nullptr || loaded == Py_None) {
+    PyErr_Clear();
+    return PyRef();
+  }
+  PyRef kind(PyObject_GetAttr(loaded, class_name));
   if (!kind || !PyType_Check(kind.get())) {
     PyErr_Clear();
     return PyRef();
@@ -23,7 +47,7 @@ PyRef loaded_class(const char* module, const char* name) {
   return kind;
 }
 
-bool is_instance(PyObject* value, const char* module, const char* name) {
+bool is_instance(PyObject* value, std::string_view module, std::string_view name) {
   const PyRef kind = loaded_class(module, name);
   if (!kind) return false;
   const int is = PyObject_IsInstance(value, kind.get());
