@@ -10,7 +10,7 @@
 # Installs what is missing (Debian: GoogleTest, clang-format; PyPI: pytest,
 # NumPy, hypothesis, mypy, the build backend, and the optional extras the
 # tools module and its tests use: scikit-learn, pandas, SymPy, joblib, Dask,
-# matplotlib, tqdm). Set TOV_SR_QUICK=1 to skip the
+# matplotlib, tqdm, pint, pint-pandas, astropy). Set TOV_SR_QUICK=1 to skip the
 # sanitizer stages during development.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -31,7 +31,8 @@ if [ ${#need_apt[@]} -gt 0 ]; then
 fi
 "$PYTHON" -m pip install -q --disable-pip-version-check \
   "scikit-build-core>=0.10" "numpy>=2.0" "pytest>=7" "hypothesis>=6" mypy cmake \
-  "scikit-learn>=1.6" "pandas>=1.5" "sympy>=1.10" "joblib>=1.3" "dask[distributed]>=2023.1" "matplotlib>=3.5" "tqdm>=4.40"
+  "scikit-learn>=1.6" "pandas>=1.5" "sympy>=1.10" "joblib>=1.3" "dask[distributed]>=2023.1" "matplotlib>=3.5" "tqdm>=4.40" \
+  "pint>=0.20" "pint-pandas>=0.5" "astropy>=5.0"
 
 step "Formatting and layout"
 git ls-files -- 'src/*.cpp' 'src/*.hpp' 'tests/*.cpp' 'tests/*.hpp' 'benchmarks/*.cpp' |

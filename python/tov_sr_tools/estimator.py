@@ -5,8 +5,28 @@ import tov_sr
 from sklearn.base import BaseEstimator, RegressorMixin
 from sklearn.utils.validation import _check_sample_weight, check_is_fitted, validate_data
 
+from tov_sr_tools import _data
 from tov_sr_tools.cross_validation import select_cv
 from tov_sr_tools.selection import select
+
+
+def _plain(data, columns):
+    """`data` as plain numbers, its column names, and whether it carried
+    units: a table or a quantity by its magnitudes (as a DataFrame keeping
+    the column names where pandas is there), a plain DataFrame and anything
+    else as it is, for scikit-learn to check."""
+    parts = None if _data.plain_frame(data) else _data.split(data, columns)
+    if parts is None:
+        return data, None, False
+    values, units, names = parts
+    if names is not None:
+        try:
+            import pandas as pd
+
+            values = pd.DataFrame(values, columns=names)
+        except ImportError:
+            pass
+    return values, names, units is not None
 
 
 class TovRegressor(RegressorMixin, BaseEstimator):
@@ -62,7 +82,12 @@ class TovRegressor(RegressorMixin, BaseEstimator):
     n_features_in_ : int
         Number of input columns; the formula's variable v_{j} is column j.
     feature_names_in_ : ndarray of str
-        Column names, when `X` was a DataFrame with string column names.
+        Column names, when `X` was a DataFrame (or an astropy Table) with
+        string column names.
+
+    Once fitted, `str(model)` is the chosen formula in the variables' names
+    (see `tov_sr_tools.export.to_text`) when the variables have names, the
+    estimator's `repr` otherwise.
     """
 
     def __init__(
@@ -103,16 +128,56 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         self.verbose = verbose
         self.progress = progress
 
-    def fit(self, X, y, sample_weight=None, *, x_units=None, y_units=None):
+    def fit(self, X, y, sample_weight=None, *, x_units=None, y_units=None, variable_names=None):
         """Searches the staircase on `X` and `y` and picks its formula.
 
-        `x_units` (one unit per column of `X`) and `y_units` (the target's)
-        are the physical units of `tov_sr.Searcher.find_candidates`: with
-        them the search runs on the dimensionless groups of the columns and
-        its formulas come back in the columns.
+        Parameters
+        ----------
+        X : array-like, DataFrame, astropy Table or quantity
+            Samples by columns. A pandas DataFrame (with pint-pandas columns
+            or without), an astropy Table or QTable, or a pint or astropy
+            quantity is searched by its magnitudes, its units and column
+            names taken from it as `tov_sr.Searcher.find_candidates` takes
+            them.
+        y : array-like, pandas Series of pint dtype, or quantity
+            The targets.
+        sample_weight : array-like, optional
+            One weight per sample.
+        x_units, y_units : optional
+            The physical units of `tov_sr.Searcher.find_candidates` (one
+            unit per column of `X`, and the target's: str, mapping, or pint
+            or astropy units): with them the search runs on the
+            dimensionless groups of the columns and its formulas come back
+            in the columns. Given, they win over the units `X` and `y`
+            carry, which must then have the same dimensions.
+        variable_names : sequence of str, optional
+            The names the results render with; by default the columns of a
+            DataFrame or Table, else none (v_{0}, v_{1}, ...).
+
+        Returns
+        -------
+        self
+
+        Raises
+        ------
+        ValueError
+            For unusable units (see `tov_sr.Searcher.find_candidates`), or
+            units that disagree with those the data carry.
+
+        Examples
+        --------
+        >>> model = TovRegressor(max_complexity=3).fit(
+        ...     frame[["d", "t"]], frame["v"])  # doctest: +SKIP
+        >>> str(model)  # doctest: +SKIP
+        'd/t*0.2778'
         """
+        inputs, targets = X, y
+        X, table_names, x_carried = _plain(X, True)
+        y, _, y_carried = _plain(y, False)
         X, y = validate_data(self, X, y, dtype=np.float64, y_numeric=True)
         y = np.ascontiguousarray(y, dtype=np.float64)
+        if variable_names is None:
+            variable_names = getattr(self, "feature_names_in_", table_names)
         weights = None
         if sample_weight is not None:
             weights = np.ascontiguousarray(_check_sample_weight(sample_weight, X), np.float64)
@@ -132,15 +197,23 @@ class TovRegressor(RegressorMixin, BaseEstimator):
             verbose=bool(self.verbose),
         )
         units = {"x_units": x_units, "y_units": y_units}
+        if variable_names is not None:
+            units["variable_names"] = variable_names
+        # Data that carry units go to the search as they are, which reads
+        # their units (and the same magnitudes) from them.
+        search_X = inputs if x_carried else X
+        search_y = targets if y_carried else y
         if self.progress:
             from tov_sr_tools.progress import progress_bar
 
             with progress_bar(total=searcher.max_complexity) as bar:
                 self.candidates_ = searcher.find_candidates(
-                    X, y, weights=weights, callback=bar, **units
+                    search_X, search_y, weights=weights, callback=bar, **units
                 )
         else:
-            self.candidates_ = searcher.find_candidates(X, y, weights=weights, **units)
+            self.candidates_ = searcher.find_candidates(
+                search_X, search_y, weights=weights, **units
+            )
         samples = len(y) if weights is None else int(np.count_nonzero(weights))
         if self.selection == "cv":
             self.result_ = select_cv(self.candidates_, X, y, folds=5, sample_weight=weights)
@@ -162,14 +235,28 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         return self
 
     def predict(self, X):
+        """The chosen formula's values at the samples `X` (as `fit` takes
+        them; the magnitudes of data with units are used as they are, so
+        give them in the units fitted on)."""
         check_is_fitted(self)
-        X = validate_data(self, X, dtype=np.float64, reset=False)
+        X = validate_data(self, _plain(X, True)[0], dtype=np.float64, reset=False)
         return np.asarray(self.result_.eval_batch(X), dtype=np.float64)
 
     def sympy(self):
         """The chosen formula as a SymPy expression (see `to_sympy`), with
-        the DataFrame's column names as variable names when fitted on one."""
+        the variables' names (`variable_names`, or the DataFrame's column
+        names when fitted on one)."""
         from tov_sr_tools.export import to_sympy
 
         check_is_fitted(self)
+        if self.result_.variable_names is not None:
+            return to_sympy(self.result_)
         return to_sympy(self.result_, getattr(self, "feature_names_in_", None))
+
+    def __str__(self):
+        result = getattr(self, "result_", None)
+        if result is None or result.variable_names is None:
+            return super().__str__()
+        from tov_sr_tools.export import to_text
+
+        return to_text(result)

@@ -130,12 +130,15 @@ def to_sympy(result, feature_names=None):
     `result.parameters`, as an exact binary SymPy Float), every exact
     constant (a named constant, or a snapped one) as SymPy's exact number:
     1/(2*Pi) becomes 1/(2*pi). Variable j is the
-    real symbol `feature_names[j]` when names are given, else `v_j`. SymPy's
+    real symbol `feature_names[j]` when names are given, else
+    `result.variable_names[j]` when the result has names, else `v_j`. SymPy's
     functions take the same principal branches as the engine, so for real
     inputs the real part of the expression is what `result.eval` returns,
     wherever the formula has a value.
     """
     sympy = require("to_sympy", "sympy")
+    if feature_names is None:
+        feature_names = getattr(result, "variable_names", None)
     tree = _parse(result.formula)
     parameters = iter(result.parameters)
     operators = _sympy_operators(sympy)
@@ -170,3 +173,92 @@ def to_sympy(result, feature_names=None):
         return function(*(build(child) for child in node[1:]))
 
     return build(tree)
+
+
+# Readable text: precedence of what an operand's text is, lowest first.
+_SUM, _PRODUCT, _SIGNED, _POWER, _ATOM = range(5)
+_FUNCTIONS = {
+    "Exp": "exp",
+    "Log": "log",
+    "Sqrt": "sqrt",
+    "Sin": "sin",
+    "Cos": "cos",
+    "Tan": "tan",
+    "ArcSin": "asin",
+    "ArcCos": "acos",
+    "ArcTan": "atan",
+}
+_EXACT_TEXT = [("Pi", "pi"), ("Sqrt", "sqrt"), ("Log", "log"), ("^", "**")]
+
+
+def _exact_text(text):
+    """An exact constant's text in the readable notation, with its
+    precedence: 1/(2*Pi) is 1/(2*pi), E is e."""
+    for engine, readable in _EXACT_TEXT:
+        text = text.replace(engine, readable)
+    text = re.sub(r"\bE\b", "e", text)
+    if text.startswith("-"):
+        return text, _SIGNED
+    bare = re.sub(r"\([^()]*\)", "", text)
+    return text, _PRODUCT if ("*" in bare or "/" in bare) else _ATOM
+
+
+def to_text(result):
+    """The formula of `result` as readable text in its variables' names
+    (`result.variable_names`, else v_{j}), the fitted constants to four
+    decimals: q*E*(1.0000 + B*v/E*sin(theta)). Parentheses only where the
+    operators' precedence needs them; functions are written exp, log, sqrt,
+    sin, cos, tan, asin, acos, atan. For reading: `formula` is the text to
+    store and compare, `to_python` the text to run."""
+    names = getattr(result, "variable_names", None)
+    parameters = iter(result.parameters)
+
+    def wrap(text, precedence, least):
+        return f"({text})" if precedence < least else text
+
+    def build(node):
+        kind = node[0]
+        if kind == "C":
+            value = next(parameters)
+            return f"{value:.4f}", _SIGNED if value < 0 else _ATOM
+        if kind == "var":
+            j = node[1]
+            return (names[j] if names is not None and j < len(names) else f"v_{{{j}}}"), _ATOM
+        if kind == "exact":
+            return _exact_text(node[1])
+        operands = [build(child) for child in node[1:]]
+        if kind in _FUNCTIONS:
+            return f"{_FUNCTIONS[kind]}({operands[0][0]})", _ATOM
+        if kind == "Neg":
+            return "-" + wrap(*operands[0], _POWER), _SIGNED
+        if kind == "Inv":
+            return "1/" + wrap(*operands[0], _POWER), _PRODUCT
+        if kind in ("Square", "Cube"):
+            power = 2 if kind == "Square" else 3
+            return f"{wrap(*operands[0], _ATOM)}**{power}", _POWER
+        if kind == "TOV":
+            return f"exp({operands[0][0]}) - log({operands[1][0]})", _SUM
+        if kind in ("Plus", "Subtract"):
+            (left, _), (right, right_precedence) = operands
+            sign = "+" if kind == "Plus" else "-"
+            if right_precedence == _SIGNED:
+                # a + -b reads a - b, and a - -b reads a + b; what follows
+                # the sign binds at least as a product does.
+                sign = "-" if sign == "+" else "+"
+                right, right_precedence = right[1:], _PRODUCT
+            least = _SUM if sign == "+" else _PRODUCT
+            return f"{left} {sign} {wrap(right, right_precedence, least)}", _SUM
+        if kind in ("Times", "Divide"):
+            (left, left_precedence), (right, right_precedence) = operands
+            # a*(c/d) is a*c/d, but a/(c*d) is not a/c*d; a signed right
+            # operand is parenthesised either way.
+            if kind == "Times" and right_precedence != _SIGNED:
+                right = wrap(right, right_precedence, _PRODUCT)
+            else:
+                right = wrap(right, right_precedence, _POWER)
+            sign = "*" if kind == "Times" else "/"
+            return f"{wrap(left, left_precedence, _PRODUCT)}{sign}{right}", _PRODUCT
+        texts = ", ".join(text for text, _ in operands)
+        return f"{kind}({texts})", _ATOM
+
+    return build(_parse(result.formula))[0]

@@ -6,7 +6,8 @@ from tov_sr_tools._extras import require
 
 def _label(result, latex):
     """The result's LaTeX as matplotlib math text where it can typeset it,
-    else its formula text."""
+    else its formula text (readable text in the variables' names when they
+    have names)."""
     if latex:
         from matplotlib.mathtext import MathTextParser
 
@@ -16,6 +17,10 @@ def _label(result, latex):
             return text
         except ValueError:
             pass
+    if getattr(result, "variable_names", None) is not None:
+        from tov_sr_tools.export import to_text
+
+        return to_text(result)
     return result.formula
 
 
@@ -83,8 +88,10 @@ def plot_fit(result, X, y, ax=None, *, latex=True):
     value per sample for one variable; `y` the targets): for one variable
     the data and the formula's curve over their range, for several the
     predictions against the targets with the line of perfect agreement.
-    Draws on `ax`, or on new axes of pyplot's current figure, and returns the
-    axes. Needs matplotlib (`pip install "tov_sr[plot]"`)."""
+    The formula and the axis of one variable are labelled in the variables'
+    names when the result has them. Draws on `ax`, or on new axes of
+    pyplot's current figure, and returns the axes. Needs matplotlib
+    (`pip install "tov_sr[plot]"`)."""
     require("plot_fit", "matplotlib")
     import numpy as np
 
@@ -104,7 +111,8 @@ def plot_fit(result, X, y, ax=None, *, latex=True):
         curve = result.eval_batch(grid[:, None])
         ax.scatter(X[:, 0], y, color="C0", s=16, label="data", zorder=2)
         ax.plot(grid, curve, color="C3", label=label, zorder=1)
-        ax.set_xlabel("$v_{0}$")
+        names = getattr(result, "variable_names", None)
+        ax.set_xlabel(names[0] if names else "$v_{0}$")
         ax.set_ylabel("target")
     else:
         predicted = np.asarray(result.eval_batch(X))

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "python/errors.hpp"
+#include "python/names.hpp"
 #include "python/py_ref.hpp"
 #include "result/result_restore.hpp"
 
@@ -108,30 +109,75 @@ std::optional<Expression> expression_from(PyObject* items, const std::string& co
   return std::get<tov::SearchResult>(restored).expression();
 }
 
+// The units record as (groups, monomial or None, reduced formula); null
+// with an exception set.
+PyObject* record_state(const DimensionalRecord& record) {
+  PyRef groups(PyTuple_New(static_cast<Py_ssize_t>(record.groups.size())));
+  if (!groups) return nullptr;
+  for (std::size_t i = 0; i < record.groups.size(); ++i) {
+    PyObject* group = tokens_state(record.groups[i].tokens);
+    if (group == nullptr) return nullptr;
+    PyTuple_SET_ITEM(groups.get(), static_cast<Py_ssize_t>(i), group);
+  }
+  PyRef monomial(record.monomial ? tokens_state(record.monomial->tokens)
+                                 : PyRef::borrow(Py_None).release());
+  PyRef reduced(tokens_state(record.reduced.tokens));
+  if (!monomial || !reduced) return nullptr;
+  return PyTuple_Pack(3, groups.get(), monomial.get(), reduced.get());
+}
+
+// The variable names as a tuple of str; null with an exception set.
+PyObject* names_state(const VariableNames& names) {
+  PyRef tuple(PyTuple_New(static_cast<Py_ssize_t>(names.names.size())));
+  if (!tuple) return nullptr;
+  for (std::size_t j = 0; j < names.names.size(); ++j) {
+    PyObject* name = PyUnicode_FromStringAndSize(names.names[j].data(),
+                                                 static_cast<Py_ssize_t>(names.names[j].size()));
+    if (name == nullptr) return nullptr;
+    PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(j), name);
+  }
+  return tuple.release();
+}
+
+// The names of a state, checked; no value with the refusal raised.
+std::optional<std::vector<std::string>> names_from(PyObject* items) {
+  if (!PyTuple_CheckExact(items)) return refuse("the variable names are not a tuple");
+  std::vector<std::string> names;
+  for (Py_ssize_t j = 0; j < PyTuple_GET_SIZE(items); ++j) {
+    PyObject* item = PyTuple_GET_ITEM(items, j);
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_CheckExact(item) ? PyUnicode_AsUTF8AndSize(item, &size) : nullptr;
+    if (utf8 == nullptr) {
+      PyErr_Clear();
+      return refuse("variable name " + std::to_string(j) + " is not a str");
+    }
+    names.emplace_back(utf8, static_cast<std::size_t>(size));
+  }
+  if (const std::optional<std::string> problem = names_problem(names, "variable_names"))
+    return refuse(*problem);
+  return names;
+}
+
 }  // namespace
 
 PyObject* result_state(const tov::SearchResult& result) {
   PyRef items(tokens_state(result.expression().tokens));
   if (!items) return nullptr;
   const std::shared_ptr<const DimensionalRecord>& record = result.dimensional();
-  if (!record) return Py_BuildValue("(ldO)", kStateVersion, result.error(), items.get());
-  PyRef groups(PyTuple_New(static_cast<Py_ssize_t>(record->groups.size())));
-  if (!groups) return nullptr;
-  for (std::size_t i = 0; i < record->groups.size(); ++i) {
-    PyObject* group = tokens_state(record->groups[i].tokens);
-    if (group == nullptr) return nullptr;
-    PyTuple_SET_ITEM(groups.get(), static_cast<Py_ssize_t>(i), group);
-  }
-  PyRef monomial(record->monomial ? tokens_state(record->monomial->tokens)
-                                  : PyRef::borrow(Py_None).release());
-  PyRef reduced(tokens_state(record->reduced.tokens));
-  if (!monomial || !reduced) return nullptr;
-  return Py_BuildValue("(ldO(OOO))", kStateVersion, result.error(), items.get(), groups.get(),
-                       monomial.get(), reduced.get());
+  const std::shared_ptr<const VariableNames>& names = result.variable_names();
+  if (!record && !names) return Py_BuildValue("(ldO)", kStateVersion, result.error(), items.get());
+  PyRef units(record ? record_state(*record) : PyRef::borrow(Py_None).release());
+  if (!units) return nullptr;
+  if (!names)
+    return Py_BuildValue("(ldOO)", kStateVersion, result.error(), items.get(), units.get());
+  PyRef named(names_state(*names));
+  if (!named) return nullptr;
+  return Py_BuildValue("(ldOOO)", kStateVersion, result.error(), items.get(), units.get(),
+                       named.get());
 }
 
 std::optional<tov::SearchResult> result_from_state(PyObject* state) {
-  if (!PyTuple_CheckExact(state) || PyTuple_GET_SIZE(state) < 3 || PyTuple_GET_SIZE(state) > 4) {
+  if (!PyTuple_CheckExact(state) || PyTuple_GET_SIZE(state) < 3 || PyTuple_GET_SIZE(state) > 5) {
     return refuse("expected a tuple (version, error, tokens)");
   }
   const std::optional<std::uint64_t> version = exact_unsigned(PyTuple_GET_ITEM(state, 0), kU64Max);
@@ -142,6 +188,17 @@ std::optional<tov::SearchResult> result_from_state(PyObject* state) {
   if (std::string* reason = std::get_if<std::string>(&restored)) return refuse(*reason);
   tov::SearchResult& result = std::get<tov::SearchResult>(restored);
   if (PyTuple_GET_SIZE(state) == 3) return std::move(result);
+  std::shared_ptr<const VariableNames> names;
+  if (PyTuple_GET_SIZE(state) == 5) {
+    std::optional<std::vector<std::string>> read = names_from(PyTuple_GET_ITEM(state, 4));
+    if (!read) return std::nullopt;
+    if (read->size() < result.expression().var_count)
+      return refuse("the formula has more variables than names");
+    names = make_variable_names(std::move(*read));
+    if (!names) return std::nullopt;
+  }
+  if (PyTuple_GET_SIZE(state) == 5 && PyTuple_GET_ITEM(state, 3) == Py_None)
+    return result.with_variable_names(std::move(names));
 
   // A result of a search with units: (groups, monomial or None, reduced formula).
   PyObject* record = PyTuple_GET_ITEM(state, 3);
@@ -164,8 +221,17 @@ std::optional<tov::SearchResult> result_from_state(PyObject* state) {
   std::optional<Expression> reduced = expression_from(PyTuple_GET_ITEM(record, 2), "reduced: ");
   if (!reduced) return std::nullopt;
   analysis.reduced = std::move(*reduced);
+  if (names) {
+    for (const Expression& group : analysis.groups) {
+      if (group.var_count > names->names.size())
+        return refuse("a group has more variables than names");
+    }
+    if (analysis.monomial && analysis.monomial->var_count > names->names.size())
+      return refuse("the monomial has more variables than names");
+  }
   return tov::SearchResult(result.expression(), result.registry(), result.error(),
-                           std::make_shared<const DimensionalRecord>(std::move(analysis)));
+                           std::make_shared<const DimensionalRecord>(std::move(analysis)))
+      .with_variable_names(std::move(names));
 }
 
 }  // namespace tov::python

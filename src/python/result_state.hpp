@@ -5,7 +5,9 @@
 // (kind as the TokenKind number; re and im the token's value). A result of
 // a search with physical units adds its record as a fourth item,
 //   ((group tokens, ...), monomial tokens or None, reduced formula tokens),
-// each formula's tokens as above. Loading checks every field and refuses a
+// each formula's tokens as above. A result whose variables are named adds
+// the names as a fifth item, a tuple of str (the fourth item then None when
+// there is no units record). Loading checks every field and refuses a
 // state that no search could have produced.
 #pragma once
 

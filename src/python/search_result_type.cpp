@@ -16,6 +16,7 @@
 #include "fit/snap.hpp"
 #include "python/binding.hpp"
 #include "python/conversion.hpp"
+#include "python/data_input.hpp"
 #include "python/errors.hpp"
 #include "python/py_ref.hpp"
 #include "python/result_state.hpp"
@@ -88,18 +89,42 @@ PyObject* get_parameters(PyObject* self, void*) {
   });
 }
 
+// A formula over the inputs in the formula language, with each v_{j} the
+// name of variable j when the variables are named.
+std::string in_names(const std::string& formula, const VariableNames* names) {
+  if (names == nullptr) return formula;
+  std::string out;
+  for (std::size_t at = 0; at < formula.size();) {
+    if (formula.compare(at, 3, "v_{") == 0) {
+      const std::size_t end = formula.find('}', at);
+      const char* digits_end = formula.data() + (end == std::string::npos ? at : end);
+      std::size_t index = 0;
+      if (end != std::string::npos &&
+          std::from_chars(formula.data() + at + 3, digits_end, index).ptr == digits_end &&
+          index < names->names.size()) {
+        out += names->names[index];
+        at = end + 1;
+        continue;
+      }
+    }
+    out += formula[at++];
+  }
+  return out;
+}
+
 // The record of a search with units as a dict: the groups' formulas, M's
-// formula (None for M = 1), the reduced formula with pi_{i} for group i, and
-// the indices of the groups it uses.
-PyObject* analysis_dict(const DimensionalRecord& record) {
+// formula (None for M = 1), both in the variables' names when they have
+// them, the reduced formula with pi_{i} for group i, and the indices of the
+// groups it uses.
+PyObject* analysis_dict(const DimensionalRecord& record, const VariableNames* names) {
   PyRef groups(PyTuple_New(static_cast<Py_ssize_t>(record.groups.size())));
   if (!groups) return nullptr;
   for (std::size_t i = 0; i < record.groups.size(); ++i) {
-    PyObject* text = new_str(record.groups[i].formula);
+    PyObject* text = new_str(in_names(record.groups[i].formula, names));
     if (text == nullptr) return nullptr;
     PyTuple_SET_ITEM(groups.get(), static_cast<Py_ssize_t>(i), text);
   }
-  PyRef monomial(record.monomial ? new_str(record.monomial->formula)
+  PyRef monomial(record.monomial ? new_str(in_names(record.monomial->formula, names))
                                  : PyRef::borrow(Py_None).release());
   // Variables print as v_{i}; in the reduced formula they are the groups.
   std::string reduced;
@@ -133,7 +158,22 @@ PyObject* get_dimensional_analysis(PyObject* self, void*) {
   return guarded([&]() -> PyObject* {
     const std::shared_ptr<const DimensionalRecord>& record = result_of(self).dimensional();
     if (!record) return PyRef::borrow(Py_None).release();
-    return analysis_dict(*record);
+    return analysis_dict(*record, result_of(self).variable_names().get());
+  });
+}
+
+PyObject* get_variable_names(PyObject* self, void*) {
+  return guarded([&]() -> PyObject* {
+    const std::shared_ptr<const VariableNames>& names = result_of(self).variable_names();
+    if (!names) return PyRef::borrow(Py_None).release();
+    PyRef tuple(PyTuple_New(static_cast<Py_ssize_t>(names->names.size())));
+    if (!tuple) return nullptr;
+    for (std::size_t j = 0; j < names->names.size(); ++j) {
+      PyObject* name = new_str(names->names[j]);
+      if (name == nullptr) return nullptr;
+      PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(j), name);
+    }
+    return tuple.release();
   });
 }
 
@@ -178,7 +218,10 @@ PyObject* evaluate_rows(PyObject* self, const Signature& signature, PyObject* co
   return guarded([&]() -> PyObject* {
     std::array<PyObject*, 1> bound{};
     if (!bind_fast_call(signature, args, nargs, kwnames, bound)) return nullptr;
-    const std::optional<std::vector<std::vector<double>>> rows = convert_to_matrix(bound[0]);
+    const std::optional<DataInput> data = read_data_input(bound[0], true);
+    if (!data) return nullptr;
+    const std::optional<std::vector<std::vector<double>>> rows =
+        convert_to_matrix(data->values.get());
     if (!rows) return nullptr;
     const std::vector<double> values = result_of(self).eval_batch(*rows);
     PyRef list(PyList_New(static_cast<Py_ssize_t>(values.size())));
@@ -221,9 +264,14 @@ PyObject* snap(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
   return guarded([&]() -> PyObject* {
     std::array<PyObject*, kSnapParameters.size()> bound{};
     if (!bind_fast_call(kSnapSignature, args, nargs, kwnames, bound)) return nullptr;
-    const std::optional<std::vector<std::vector<double>>> rows = convert_to_matrix(bound[0]);
+    const std::optional<DataInput> inputs = read_data_input(bound[0], true);
+    if (!inputs) return nullptr;
+    const std::optional<std::vector<std::vector<double>>> rows =
+        convert_to_matrix(inputs->values.get());
     if (!rows) return nullptr;
-    const std::optional<std::vector<double>> ys = convert_to_vec(bound[1]);
+    const std::optional<DataInput> targets = read_data_input(bound[1], false);
+    if (!targets) return nullptr;
+    const std::optional<std::vector<double>> ys = convert_to_vec(targets->values.get());
     if (!ys) return nullptr;
     const std::optional<std::optional<double>> tolerance = read_tolerance(bound[2]);
     if (!tolerance) return nullptr;
@@ -240,7 +288,7 @@ PyObject* snap(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
     if (!snapped) {
       return raise_message(PyExc_ValueError, "snap: the formula has no finite error on these data");
     }
-    return wrap_search_result(std::move(*snapped));
+    return wrap_search_result(snapped->with_variable_names(result_of(self).variable_names()));
   });
 }
 
@@ -294,6 +342,10 @@ PyGetSetDef getters[] = {
     {"dimensional_analysis", get_dimensional_analysis, nullptr,
      "For a search with x_units and y_units, the dimensionless groups, the monomial M and the "
      "reduced formula f with y = M f(pi) (a dict); None otherwise.",
+     nullptr},
+    {"variable_names", get_variable_names, nullptr,
+     "The names of the input variables the renderings use (a tuple of str), or None for "
+     "v_{0}, v_{1}, ...",
      nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };

@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -29,8 +30,10 @@
 #include "numeric/float_text.hpp"
 #include "python/binding.hpp"
 #include "python/conversion.hpp"
+#include "python/data_input.hpp"
 #include "python/errors.hpp"
 #include "python/level_report.hpp"
+#include "python/names.hpp"
 #include "python/py_ref.hpp"
 #include "python/search_result_type.hpp"
 #include "python/settings.hpp"
@@ -148,16 +151,17 @@ PyObject* reduce(PyObject* self, PyObject*) {
 
 // --- Search methods -------------------------------------------------------
 
-constexpr std::array<std::string_view, 8> kFunctionParameters = {
-    "xs", "ys", "alpha", "l1_ratio", "weights", "callback", "x_units", "y_units"};
-constexpr std::array<std::string_view, 8> kMultivariateParameters = {
-    "inputs", "ys", "alpha", "l1_ratio", "weights", "callback", "x_units", "y_units"};
+constexpr std::array<std::string_view, 9> kFunctionParameters = {
+    "xs", "ys", "alpha", "l1_ratio", "weights", "callback", "x_units", "y_units", "variable_names"};
+constexpr std::array<std::string_view, 9> kMultivariateParameters = {
+    "inputs",   "ys",      "alpha",   "l1_ratio",      "weights",
+    "callback", "x_units", "y_units", "variable_names"};
 constexpr std::array<std::string_view, 4> kConstantParameters = {"value", "alpha", "l1_ratio",
                                                                  "callback"};
 
 // The data methods take four parameters by position, then `weights`,
-// `callback`, `x_units` and `y_units` by keyword; recognize_constant three,
-// then `callback`.
+// `callback`, `x_units`, `y_units` and `variable_names` by keyword;
+// recognize_constant three, then `callback`.
 const Signature kFindFunction{"Searcher.find_function()", kFunctionParameters, 2, 4};
 const Signature kFindMultivariate{"Searcher.find_multivariate()", kMultivariateParameters, 2, 4};
 const Signature kFit{"Searcher.fit()", kMultivariateParameters, 2, 4};
@@ -278,18 +282,24 @@ bool warn_near_miss(const tov::Searcher& searcher, double value, const tov::Sear
   return PyErr_WarnEx(PyExc_UserWarning, message.c_str(), 1) == 0;
 }
 
-// A finished search: its result as Python objects, or its error raised. A
-// search that a signal handler or the callback interrupted ends with that
-// exception, whatever the search itself returned.
+// A finished search: its result as Python objects, with the variables'
+// names when there are any, or its error raised. A search that a signal
+// handler or the callback interrupted ends with that exception, whatever
+// the search itself returned.
 template <class Value>
-PyObject* finish(Outcome<Value> outcome, const Call& call, const SearchConfig& config) {
+PyObject* finish(Outcome<Value> outcome, const Call& call, const SearchConfig& config,
+                 const std::shared_ptr<const VariableNames>& names = nullptr) {
   if (!outcome.ok()) return raise_search_error(std::move(outcome.error()));
   if (PyErr_Occurred() != nullptr) return nullptr;
   if (call.ending.time_limit_reached && !warn_time_limit(config, call.ending.last_level))
     return nullptr;
   if constexpr (std::is_same_v<Value, tov::SearchResult>) {
+    if (names) return wrap_search_result(outcome.value().with_variable_names(names));
     return wrap_search_result(std::move(outcome.value()));
   } else {
+    if (names) {
+      for (tov::SearchResult& result : outcome.value()) result = result.with_variable_names(names);
+    }
     return wrap_all(outcome.value());
   }
 }
@@ -326,17 +336,25 @@ PyObject* find_function(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     if (!bound.bind(kFindFunction, args, nargs, kwnames)) return nullptr;
     std::optional<SearchConfig> config = call_config(self, bound[2], bound[3]);
     if (!config) return nullptr;
-    const std::optional<std::vector<double>> xs = convert_to_vec(bound[0]);
+    const std::optional<DataInput> x_data = read_data_input(bound[0], false);
+    if (!x_data) return nullptr;
+    const std::optional<std::vector<double>> xs = convert_to_vec(x_data->values.get());
     if (!xs) return nullptr;
-    const std::optional<Targets> targets = read_targets(bound[1], bound[4], bound[5]);
+    const std::optional<DataInput> y_data = read_data_input(bound[1], false);
+    if (!y_data) return nullptr;
+    const std::optional<Targets> targets = read_targets(y_data->values.get(), bound[4], bound[5]);
     if (!targets) return nullptr;
-    const std::optional<UnitsRequest> units = read_units(bound[6], bound[7], {}, true);
+    const std::optional<UnitsRequest> units =
+        read_units(bound[6], bound[7], {}, true, *x_data, *y_data);
     if (!units) return nullptr;
+    const std::optional<std::shared_ptr<const VariableNames>> names =
+        read_variable_names(bound[8], {}, true, std::nullopt);
+    if (!names) return nullptr;
     const Call call(targets->callback);
     const tov::Searcher searcher(*config, call.control, transport);
     return finish(searcher.find_function(*xs, targets->ys, targets->weights,
                                          units->reduction ? &*units->reduction : nullptr),
-                  call, *config);
+                  call, *config, *names);
   });
 }
 
@@ -349,21 +367,30 @@ PyObject* search_rows(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     if (!bound.bind(signature, args, nargs, kwnames)) return nullptr;
     std::optional<SearchConfig> config = call_config(self, bound[2], bound[3]);
     if (!config) return nullptr;
-    const std::optional<std::vector<std::vector<double>>> inputs = convert_to_matrix(bound[0]);
+    const std::optional<DataInput> x_data = read_data_input(bound[0], true);
+    if (!x_data) return nullptr;
+    const std::optional<std::vector<std::vector<double>>> inputs =
+        convert_to_matrix(x_data->values.get());
     if (!inputs) return nullptr;
-    const std::optional<Targets> targets = read_targets(bound[1], bound[4], bound[5]);
+    const std::optional<DataInput> y_data = read_data_input(bound[1], false);
+    if (!y_data) return nullptr;
+    const std::optional<Targets> targets = read_targets(y_data->values.get(), bound[4], bound[5]);
     if (!targets) return nullptr;
-    const std::optional<UnitsRequest> units = read_units(bound[6], bound[7], *inputs, false);
+    const std::optional<UnitsRequest> units =
+        read_units(bound[6], bound[7], *inputs, false, *x_data, *y_data);
     if (!units) return nullptr;
+    const std::optional<std::shared_ptr<const VariableNames>> names =
+        read_variable_names(bound[8], *inputs, false, x_data->names);
+    if (!names) return nullptr;
     const Reduction* reduction = units->reduction ? &*units->reduction : nullptr;
     const Call call(targets->callback);
     const tov::Searcher searcher(*config, call.control, transport);
     if constexpr (candidates) {
       return finish(searcher.find_candidates(*inputs, targets->ys, targets->weights, reduction),
-                    call, *config);
+                    call, *config, *names);
     } else {
       return finish(searcher.find_multivariate(*inputs, targets->ys, targets->weights, reduction),
-                    call, *config);
+                    call, *config, *names);
     }
   });
 }

@@ -28,6 +28,8 @@ _Float = Union[SupportsFloat, SupportsIndex]
 # One value per sample (or per variable, for a single point).
 _Vector = Union[Sequence[_Float], _ArrayLike]
 # One row per sample, one column per variable; rows may differ in length.
+# A pandas DataFrame, an astropy Table or QTable, or a pint or astropy
+# quantity is read by its magnitudes, with its units and column names.
 _Matrix = Union[Sequence[Sequence[_Float]], Sequence[_ArrayLike], _ArrayLike]
 
 @final
@@ -53,6 +55,10 @@ class SearchResult:
     @property
     def dimensional_analysis(self) -> dict[str, Any] | None:
         """For a search with x_units and y_units, the dimensionless groups, the monomial M and the reduced formula f with y = M f(pi) (a dict); None otherwise."""
+
+    @property
+    def variable_names(self) -> tuple[str, ...] | None:
+        """The names of the input variables the renderings use (a tuple of str), or None for v_{0}, v_{1}, ..."""
 
     def to_latex(self) -> str:
         """Returns the formula in LaTeX format for academic reporting."""
@@ -109,9 +115,13 @@ class LevelReport(structseq[Any], tuple[int, int, int, float, float | None, str 
 
 # Called after each completed level; a truthy return value stops the search.
 _Callback = Callable[[LevelReport], object]
-# A physical unit: a unit text ("kg*m/s^2", "V/m", "1") or a mapping from
-# unit symbols to int or Fraction exponents ({"m": 1, "s": -2}).
-_Unit = Union[str, Mapping[str, Union[int, Fraction]]]
+# A pint Unit or an astropy UnitBase, taken by the SI dimension its library
+# gives it; neither library is needed to import tov_sr.
+_ForeignUnit = Any
+# A physical unit: a unit text ("kg*m/s^2", "km/h", "V/m", "1"), a mapping
+# from unit symbols to int or Fraction exponents ({"m": 1, "s": -2}), or a
+# pint or astropy unit.
+_Unit = Union[str, Mapping[str, Union[int, Fraction]], _ForeignUnit]
 
 @final
 class Searcher:
@@ -174,6 +184,7 @@ class Searcher:
         callback: _Callback | None = None,
         x_units: _Unit | Sequence[_Unit] | None = None,
         y_units: _Unit | None = None,
+        variable_names: str | Sequence[str] | None = None,
     ) -> SearchResult:
         """Finds a univariate function f(x) ≈ y.
         Supports both Python lists and NumPy arrays."""
@@ -189,6 +200,7 @@ class Searcher:
         callback: _Callback | None = None,
         x_units: Sequence[_Unit] | None = None,
         y_units: _Unit | None = None,
+        variable_names: Sequence[str] | None = None,
     ) -> SearchResult:
         """Finds a multivariate function f(x0, x1, ...) ≈ y.
         Inputs should be a 2D array-like structure."""
@@ -204,6 +216,7 @@ class Searcher:
         callback: _Callback | None = None,
         x_units: Sequence[_Unit] | None = None,
         y_units: _Unit | None = None,
+        variable_names: Sequence[str] | None = None,
     ) -> SearchResult:
         """Alias for find_multivariate (Scikit-Learn style)."""
 
@@ -218,6 +231,7 @@ class Searcher:
         callback: _Callback | None = None,
         x_units: Sequence[_Unit] | None = None,
         y_units: _Unit | None = None,
+        variable_names: Sequence[str] | None = None,
     ) -> list[SearchResult]:
         """Returns the Pareto-front of all candidate formulas found."""
 

@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "numeric/decimal.hpp"
+#include "python/data_input.hpp"
 #include "python/errors.hpp"
 #include "python/py_ref.hpp"
 #include "units/units.hpp"
@@ -87,8 +88,43 @@ std::optional<Rational> exponent_of(PyObject* value) {
   }
 }
 
+// A pint or astropy unit, by the dimension its library gives it.
+std::optional<Dimension> read_foreign_unit(PyObject* value, const std::string& name) {
+  PyRef pairs(foreign_unit_dimension(value));
+  if (!pairs) {
+    if (!PyErr_ExceptionMatches(PyExc_ValueError)) return std::nullopt;
+    PyRef error = fetch_exception();
+    PyRef text(PyObject_Str(error.get()));
+    const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
+    if (utf8 == nullptr) return std::nullopt;
+    return fail(name + ": " + utf8);
+  }
+  PyRef sequence(PySequence_Fast(pairs.get(), "the dimension must be a sequence of pairs"));
+  if (!sequence) return std::nullopt;
+  Dimension dimension;
+  for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(sequence.get()); ++i) {
+    PyObject* pair = PySequence_Fast_GET_ITEM(sequence.get(), i);
+    if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2 ||
+        !PyUnicode_Check(PyTuple_GET_ITEM(pair, 0)))
+      return fail(name + ": the unit's dimension is not a list of (name, exponent) pairs");
+    const std::optional<std::string> base = text_of(PyTuple_GET_ITEM(pair, 0));
+    if (!base) return std::nullopt;
+    const std::optional<Rational> exponent = exponent_of(PyTuple_GET_ITEM(pair, 1));
+    if (!exponent)
+      return fail(name + ": the exponent of " + *base + " in " + unit_text(value) +
+                  " must be an int or a fraction that fits in 64 bits");
+    try {
+      dimension = dimension * Dimension::base(*base, *exponent);
+    } catch (const RationalOverflow&) {
+      return fail(name + ": its exponents are too large");
+    }
+  }
+  return dimension;
+}
+
 // One unit; `name` says which ("x_units[2]", "y_units") in messages.
 std::optional<Dimension> read_unit(PyObject* value, const std::string& name) {
+  if (is_foreign_unit(value)) return read_foreign_unit(value, name);
   if (PyUnicode_Check(value)) {
     const std::optional<std::string> text = text_of(value);
     if (!text) return std::nullopt;
@@ -133,7 +169,7 @@ std::optional<Dimension> read_unit(PyObject* value, const std::string& name) {
 
 std::optional<std::vector<Dimension>> read_input_units(PyObject* value, bool one_column) {
   std::vector<Dimension> units;
-  if (PyUnicode_Check(value) || is_mapping(value)) {
+  if (PyUnicode_Check(value) || is_mapping(value) || is_foreign_unit(value)) {
     if (!one_column)
       return fail("x_units must be a sequence with one unit per input column, not a single unit");
     std::optional<Dimension> unit = read_unit(value, "x_units");
@@ -157,10 +193,33 @@ std::optional<std::vector<Dimension>> read_input_units(PyObject* value, bool one
   return units;
 }
 
-}  // namespace
+// False with ValueError set unless there is one unit per input column.
+bool one_unit_per_column(const std::vector<Dimension>& inputs,
+                         std::span<const std::vector<double>> rows, bool one_column) {
+  const auto count_error = [&](std::size_t columns, std::string_view where) {
+    fail("x_units has " + decimal(inputs.size()) + " unit" + (inputs.size() == 1 ? "" : "s") +
+         " for " + decimal(columns) + " input column" + (columns == 1 ? "" : "s") +
+         std::string(where) + ": give one unit per input column");
+    return false;
+  };
+  if (one_column && inputs.size() != 1) return count_error(1, "");
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (rows[i].size() != inputs.size())
+      return count_error(rows[i].size(), i == 0 ? "" : " (in sample " + decimal(i) + ")");
+  }
+  return true;
+}
 
-std::optional<UnitsRequest> read_units(PyObject* x_units, PyObject* y_units,
-                                       std::span<const std::vector<double>> rows, bool one_column) {
+std::optional<UnitsRequest> reduce(const std::vector<Dimension>& inputs, const Dimension& target) {
+  std::variant<Reduction, std::string> reduced = reduce_dimensions(inputs, target);
+  if (std::string* error = std::get_if<std::string>(&reduced)) return fail(*error);
+  return UnitsRequest{std::get<Reduction>(std::move(reduced))};
+}
+
+// The units given by x_units and y_units alone.
+std::optional<UnitsRequest> given_units(PyObject* x_units, PyObject* y_units,
+                                        std::span<const std::vector<double>> rows,
+                                        bool one_column) {
   if (is_none(x_units) && is_none(y_units)) return UnitsRequest{};
   if (is_none(x_units)) return fail("y_units needs x_units: give the units of the inputs too");
   if (is_none(y_units)) return fail("x_units needs y_units: give the units of the target too");
@@ -168,20 +227,101 @@ std::optional<UnitsRequest> read_units(PyObject* x_units, PyObject* y_units,
   if (!inputs) return std::nullopt;
   const std::optional<Dimension> target = read_unit(y_units, "y_units");
   if (!target) return std::nullopt;
-  const auto count_error = [&](std::size_t columns, std::string_view where) {
-    return fail("x_units has " + decimal(inputs->size()) + " unit" +
-                (inputs->size() == 1 ? "" : "s") + " for " + decimal(columns) + " input column" +
-                (columns == 1 ? "" : "s") + std::string(where) +
-                ": give one unit per input column");
-  };
-  if (one_column && inputs->size() != 1) return count_error(1, "");
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    if (rows[i].size() != inputs->size())
-      return count_error(rows[i].size(), i == 0 ? "" : " (in sample " + decimal(i) + ")");
+  if (!one_unit_per_column(*inputs, rows, one_column)) return std::nullopt;
+  return reduce(*inputs, *target);
+}
+
+// What labels column j of the inputs in messages.
+std::string column_label(const DataInput& data, std::size_t j, bool one_column) {
+  if (one_column) return "xs";
+  if (!data.names) return "column " + decimal(j) + " of the inputs";
+  PyRef name(PyUnicode_FromStringAndSize(data.names->at(j).data(),
+                                         static_cast<Py_ssize_t>(data.names->at(j).size())));
+  return "column " + (name ? repr_of(name.get()) : std::string("?")) + " of the inputs";
+}
+
+std::nullopt_t disagree(const std::string& name, const Dimension& given, const std::string& label,
+                        PyObject* unit, const Dimension& carried) {
+  return fail(name + " has dimension " + given.text() + " but " + label + " has the unit " +
+              unit_text(unit) + ", of dimension " + carried.text());
+}
+
+// The inputs' units when the data carry some: x_units where given (each
+// checked against the unit its column carries), else the columns' own.
+std::optional<std::vector<Dimension>> carried_input_units(PyObject* x_units,
+                                                          std::span<const std::vector<double>> rows,
+                                                          bool one_column, const DataInput& data) {
+  if (is_none(x_units)) {
+    std::vector<Dimension> units;
+    for (std::size_t j = 0; j < data.units.size(); ++j) {
+      const std::string label = column_label(data, j, one_column);
+      if (!data.units[j])
+        return fail(label + " carries no unit, unlike the others: give x_units, with \"1\" for " +
+                    "a dimensionless column");
+      std::optional<Dimension> unit = read_unit(data.units[j].get(), label);
+      if (!unit) return std::nullopt;
+      units.push_back(std::move(*unit));
+    }
+    return units;
   }
-  std::variant<Reduction, std::string> reduced = reduce_dimensions(*inputs, *target);
-  if (std::string* error = std::get_if<std::string>(&reduced)) return fail(*error);
-  return UnitsRequest{std::get<Reduction>(std::move(reduced))};
+  std::optional<std::vector<Dimension>> units = read_input_units(x_units, one_column);
+  if (!units || !one_unit_per_column(*units, rows, one_column)) return std::nullopt;
+  const bool single = PyUnicode_Check(x_units) || is_mapping(x_units) || is_foreign_unit(x_units);
+  for (std::size_t j = 0; j < data.units.size() && j < units->size(); ++j) {
+    if (!data.units[j]) continue;
+    const std::string label = column_label(data, j, one_column);
+    const std::optional<Dimension> carried = read_unit(data.units[j].get(), label);
+    if (!carried) return std::nullopt;
+    if (*carried != (*units)[j]) {
+      return disagree(single ? "x_units" : "x_units[" + decimal(j) + "]", (*units)[j], label,
+                      data.units[j].get(), *carried);
+    }
+  }
+  return units;
+}
+
+// The target's unit when the data carry some: y_units where given (checked
+// against the target's own), else the target's own.
+std::optional<Dimension> carried_target_unit(PyObject* y_units, const DataInput& data) {
+  PyObject* carried = data.units.empty() ? nullptr : data.units.front().get();
+  if (is_none(y_units)) return read_unit(carried, "ys");
+  std::optional<Dimension> unit = read_unit(y_units, "y_units");
+  if (!unit || carried == nullptr) return unit;
+  const std::optional<Dimension> own = read_unit(carried, "ys");
+  if (!own) return std::nullopt;
+  if (*own != *unit) return disagree("y_units", *unit, "ys", carried, *own);
+  return unit;
+}
+
+}  // namespace
+
+std::optional<UnitsRequest> read_units(PyObject* x_units, PyObject* y_units,
+                                       std::span<const std::vector<double>> rows, bool one_column,
+                                       const DataInput& x_data, const DataInput& y_data) {
+  const bool x_carried = !x_data.units.empty();
+  const bool y_carried = !y_data.units.empty() && y_data.units.front();
+  if (!x_carried && !y_carried) return given_units(x_units, y_units, rows, one_column);
+  if (!x_carried && is_none(x_units)) {
+    return fail(is_none(y_units)
+                    ? "the target carries a unit but the inputs do not: give x_units too, or "
+                      "inputs with their units"
+                    : "y_units needs x_units: give the units of the inputs too");
+  }
+  if (!y_carried && is_none(y_units)) {
+    return fail(is_none(x_units)
+                    ? "the inputs carry units but the target does not: give y_units too, or "
+                      "targets with their unit"
+                    : "x_units needs y_units: give the units of the target too");
+  }
+  std::optional<std::vector<Dimension>> inputs =
+      x_carried ? carried_input_units(x_units, rows, one_column, x_data)
+                : read_input_units(x_units, one_column);
+  if (!inputs || (!x_carried && !one_unit_per_column(*inputs, rows, one_column)))
+    return std::nullopt;
+  const std::optional<Dimension> target =
+      y_carried ? carried_target_unit(y_units, y_data) : read_unit(y_units, "y_units");
+  if (!target) return std::nullopt;
+  return reduce(*inputs, *target);
 }
 
 }  // namespace tov::python

@@ -78,7 +78,9 @@ bool needs_parentheses(std::uint64_t id, std::size_t position, Reading operand) 
 // rendered (an operator with fewer operand texts than its arity, or a token
 // whose arity disagrees with its operator's) renders as the empty string, as
 // an empty list does: an operator is never handed the wrong number of texts.
-std::string render(const Expression& expression, OperatorList operators, Language language) {
+// Variables are v_{j}, or their names in that language when `names` has them.
+std::string render(const Expression& expression, OperatorList operators, Language language,
+                   const VariableNames* names) {
   std::vector<std::string> stack;
   std::vector<Reading> readings;
   stack.reserve(expression.complexity);
@@ -101,7 +103,12 @@ std::string render(const Expression& expression, OperatorList operators, Languag
         stack.push_back(format_fixed4(token.value.re));
         break;
       case TokenKind::Var:
-        stack.push_back(var_text(token.index));
+        if (names != nullptr && token.index < names->names.size()) {
+          stack.push_back(language == Language::Latex ? names->latex[token.index]
+                                                      : names->python[token.index]);
+        } else {
+          stack.push_back(var_text(token.index));
+        }
         break;
       case TokenKind::Op: {
         const Operator& op = operator_at(operators, token.op_id);
@@ -163,12 +170,18 @@ std::vector<double> SearchResult::eval_batch(std::span<const std::vector<double>
   return out;
 }
 
+SearchResult SearchResult::with_variable_names(std::shared_ptr<const VariableNames> names) const {
+  SearchResult named = *this;
+  named.names_ = std::move(names);
+  return named;
+}
+
 std::string SearchResult::to_latex() const {
-  return render(expression_, operators(), Language::Latex);
+  return render(expression_, operators(), Language::Latex, names_.get());
 }
 
 std::string SearchResult::to_python() const {
-  return render(expression_, operators(), Language::Python);
+  return render(expression_, operators(), Language::Python, names_.get());
 }
 
 std::vector<double> SearchResult::parameters() const {

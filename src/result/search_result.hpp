@@ -13,6 +13,7 @@
 #include "formula/expression.hpp"
 #include "ops/registry.hpp"
 #include "result/dimensional_record.hpp"
+#include "result/variable_names.hpp"
 
 namespace tov {
 
@@ -31,6 +32,11 @@ class SearchResult {
   const std::shared_ptr<const OperatorRegistry>& registry() const { return registry_; }
   // Null unless the result comes from a search with physical units.
   const std::shared_ptr<const DimensionalRecord>& dimensional() const { return dimensional_; }
+  // Null unless the caller named the variables.
+  const std::shared_ptr<const VariableNames>& variable_names() const { return names_; }
+  // The same result with its variables named (null: unnamed). The
+  // renderings use the names; formula() stays as it is.
+  SearchResult with_variable_names(std::shared_ptr<const VariableNames> names) const;
 
   // Real part of the value at one point (variable j at position j), or NaN
   // where the formula has no value.
@@ -38,6 +44,7 @@ class SearchResult {
   // One value per row, in row order; rows may differ in length.
   std::vector<double> eval_batch(std::span<const std::vector<double>> rows) const;
 
+  // With named variables, each variable is its LaTeX or Python name.
   std::string to_latex() const;
   std::string to_python() const;
 
@@ -52,6 +59,7 @@ class SearchResult {
   std::shared_ptr<const OperatorRegistry> registry_;
   double error_;
   std::shared_ptr<const DimensionalRecord> dimensional_;
+  std::shared_ptr<const VariableNames> names_;
 };
 
 // Fixed notation with exactly four digits after the point, correctly rounded

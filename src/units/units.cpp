@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
+#include <span>
 
 #include "numeric/decimal.hpp"
 
@@ -14,44 +16,147 @@ namespace {
 
 constexpr std::array<std::string_view, 7> kBaseUnits = {"m", "kg", "s", "A", "K", "mol", "cd"};
 
-// The SI derived units with special names (SI Brochure, 9th edition, 2019,
-// table 4) as exponents of m, kg, s, A, K, mol and cd; rad and sr are
-// dimensionless, lm = cd sr. Plus the usual spellings of the ohm and the
-// degree Celsius.
-struct DerivedUnit {
+// A named unit as exponents of m, kg, s, A, K, mol and cd, and whether an SI
+// prefix may be put before its symbol.
+struct NamedUnit {
   std::string_view name;
   std::array<std::int8_t, 7> exponents;
+  bool prefixable;
 };
-constexpr std::array<DerivedUnit, 26> kDerivedUnits = {{
-    {"rad", {0, 0, 0, 0, 0, 0, 0}},
-    {"sr", {0, 0, 0, 0, 0, 0, 0}},
-    {"Hz", {0, 0, -1, 0, 0, 0, 0}},
-    {"N", {1, 1, -2, 0, 0, 0, 0}},
-    {"Pa", {-1, 1, -2, 0, 0, 0, 0}},
-    {"J", {2, 1, -2, 0, 0, 0, 0}},
-    {"W", {2, 1, -3, 0, 0, 0, 0}},
-    {"C", {0, 0, 1, 1, 0, 0, 0}},
-    {"V", {2, 1, -3, -1, 0, 0, 0}},
-    {"F", {-2, -1, 4, 2, 0, 0, 0}},
-    {"Ohm", {2, 1, -3, -2, 0, 0, 0}},
-    {"ohm", {2, 1, -3, -2, 0, 0, 0}},
-    {"\xCE\xA9", {2, 1, -3, -2, 0, 0, 0}},      // Greek capital omega
-    {"\xE2\x84\xA6", {2, 1, -3, -2, 0, 0, 0}},  // ohm sign
-    {"S", {-2, -1, 3, 2, 0, 0, 0}},
-    {"Wb", {2, 1, -2, -1, 0, 0, 0}},
-    {"T", {0, 1, -2, -1, 0, 0, 0}},
-    {"H", {2, 1, -2, -2, 0, 0, 0}},
-    {"degC", {0, 0, 0, 0, 1, 0, 0}},
+
+// The SI base units (SI Brochure, 9th edition, 2019, table 2), with the gram
+// for the prefixes of mass: "kg" is the base unit, "mg" a prefixed gram.
+constexpr std::array<NamedUnit, 8> kBaseUnitTable = {{
+    {"m", {1, 0, 0, 0, 0, 0, 0}, true},
+    {"kg", {0, 1, 0, 0, 0, 0, 0}, false},
+    {"g", {0, 1, 0, 0, 0, 0, 0}, true},
+    {"s", {0, 0, 1, 0, 0, 0, 0}, true},
+    {"A", {0, 0, 0, 1, 0, 0, 0}, true},
+    {"K", {0, 0, 0, 0, 1, 0, 0}, true},
+    {"mol", {0, 0, 0, 0, 0, 1, 0}, true},
+    {"cd", {0, 0, 0, 0, 0, 0, 1}, true},
+}};
+
+// The SI derived units with special names (SI Brochure, 9th edition, 2019,
+// table 4); rad and sr are dimensionless, lm = cd sr. Plus the usual
+// spellings of the ohm and the degree Celsius, which takes no prefix.
+constexpr std::array<NamedUnit, 26> kDerivedUnits = {{
+    {"rad", {0, 0, 0, 0, 0, 0, 0}, true},
+    {"sr", {0, 0, 0, 0, 0, 0, 0}, true},
+    {"Hz", {0, 0, -1, 0, 0, 0, 0}, true},
+    {"N", {1, 1, -2, 0, 0, 0, 0}, true},
+    {"Pa", {-1, 1, -2, 0, 0, 0, 0}, true},
+    {"J", {2, 1, -2, 0, 0, 0, 0}, true},
+    {"W", {2, 1, -3, 0, 0, 0, 0}, true},
+    {"C", {0, 0, 1, 1, 0, 0, 0}, true},
+    {"V", {2, 1, -3, -1, 0, 0, 0}, true},
+    {"F", {-2, -1, 4, 2, 0, 0, 0}, true},
+    {"Ohm", {2, 1, -3, -2, 0, 0, 0}, true},
+    {"ohm", {2, 1, -3, -2, 0, 0, 0}, true},
+    {"\xCE\xA9", {2, 1, -3, -2, 0, 0, 0}, true},      // Greek capital omega
+    {"\xE2\x84\xA6", {2, 1, -3, -2, 0, 0, 0}, true},  // ohm sign
+    {"S", {-2, -1, 3, 2, 0, 0, 0}, true},
+    {"Wb", {2, 1, -2, -1, 0, 0, 0}, true},
+    {"T", {0, 1, -2, -1, 0, 0, 0}, true},
+    {"H", {2, 1, -2, -2, 0, 0, 0}, true},
+    {"degC", {0, 0, 0, 0, 1, 0, 0}, false},
     {"\xC2\xB0"
      "C",
-     {0, 0, 0, 0, 1, 0, 0}},
-    {"lm", {0, 0, 0, 0, 0, 0, 1}},
-    {"lx", {-2, 0, 0, 0, 0, 0, 1}},
-    {"Bq", {0, 0, -1, 0, 0, 0, 0}},
-    {"Gy", {2, 0, -2, 0, 0, 0, 0}},
-    {"Sv", {2, 0, -2, 0, 0, 0, 0}},
-    {"kat", {0, 0, -1, 0, 0, 1, 0}},
+     {0, 0, 0, 0, 1, 0, 0},
+     false},
+    {"lm", {0, 0, 0, 0, 0, 0, 1}, true},
+    {"lx", {-2, 0, 0, 0, 0, 0, 1}, true},
+    {"Bq", {0, 0, -1, 0, 0, 0, 0}, true},
+    {"Gy", {2, 0, -2, 0, 0, 0, 0}, true},
+    {"Sv", {2, 0, -2, 0, 0, 0, 0}, true},
+    {"kat", {0, 0, -1, 0, 0, 1, 0}, true},
 }};
+
+// Units outside the SI in everyday laboratory use, by their SI dimensions
+// only: their scale factors are not needed, since a law's fitted constants
+// absorb them. Sources: SI Brochure, 9th edition, table 8 (non-SI units
+// accepted for use with the SI: min, h, d, au, ha, L, Da, eV and the plane
+// angles), and NIST Special Publication 811, 2008 edition, appendix B (the
+// others, the CGS units with the SI equivalents given there: the gauss as
+// the tesla, the oersted as A/m). The litre, electronvolt, bar, calorie,
+// dalton, torr, poise, stokes, gauss, molar and the watt and ampere hours
+// take prefixes, as in laboratory practice (mL, keV, mbar, kcal, kDa,
+// mTorr, cP, cSt, kG, mM, kWh, mAh); min, h and d do not (SI Brochure,
+// section 4).
+constexpr std::array<NamedUnit, 52> kOtherUnits = {{
+    // time
+    {"min", {0, 0, 1, 0, 0, 0, 0}, false},
+    {"h", {0, 0, 1, 0, 0, 0, 0}, false},
+    {"d", {0, 0, 1, 0, 0, 0, 0}, false},
+    // length, area, volume
+    {"au", {1, 0, 0, 0, 0, 0, 0}, false},
+    {"\xC3\x85", {1, 0, 0, 0, 0, 0, 0}, false},      // Latin capital A with ring
+    {"\xE2\x84\xAB", {1, 0, 0, 0, 0, 0, 0}, false},  // angstrom sign
+    {"Angstrom", {1, 0, 0, 0, 0, 0, 0}, false},
+    {"angstrom", {1, 0, 0, 0, 0, 0, 0}, false},
+    {"in", {1, 0, 0, 0, 0, 0, 0}, false},
+    {"inch", {1, 0, 0, 0, 0, 0, 0}, false},
+    {"ft", {1, 0, 0, 0, 0, 0, 0}, false},
+    {"yd", {1, 0, 0, 0, 0, 0, 0}, false},
+    {"mi", {1, 0, 0, 0, 0, 0, 0}, false},
+    {"ha", {2, 0, 0, 0, 0, 0, 0}, false},
+    {"L", {3, 0, 0, 0, 0, 0, 0}, true},
+    {"l", {3, 0, 0, 0, 0, 0, 0}, true},
+    // mass
+    {"Da", {0, 1, 0, 0, 0, 0, 0}, true},
+    {"u", {0, 1, 0, 0, 0, 0, 0}, false},
+    {"lb", {0, 1, 0, 0, 0, 0, 0}, false},
+    // force, pressure, energy
+    {"dyn", {1, 1, -2, 0, 0, 0, 0}, false},
+    {"lbf", {1, 1, -2, 0, 0, 0, 0}, false},
+    {"bar", {-1, 1, -2, 0, 0, 0, 0}, true},
+    {"atm", {-1, 1, -2, 0, 0, 0, 0}, false},
+    {"Torr", {-1, 1, -2, 0, 0, 0, 0}, true},
+    {"mmHg", {-1, 1, -2, 0, 0, 0, 0}, false},
+    {"psi", {-1, 1, -2, 0, 0, 0, 0}, false},
+    {"eV", {2, 1, -2, 0, 0, 0, 0}, true},
+    {"cal", {2, 1, -2, 0, 0, 0, 0}, true},
+    {"erg", {2, 1, -2, 0, 0, 0, 0}, false},
+    {"Wh", {2, 1, -2, 0, 0, 0, 0}, true},
+    // flow, acceleration, rotation
+    {"P", {-1, 1, -1, 0, 0, 0, 0}, true},
+    {"St", {2, 0, -1, 0, 0, 0, 0}, true},
+    {"Gal", {1, 0, -2, 0, 0, 0, 0}, false},
+    {"rpm", {0, 0, -1, 0, 0, 0, 0}, false},
+    // electricity and magnetism
+    {"Ah", {0, 0, 1, 1, 0, 0, 0}, true},
+    {"G", {0, 1, -2, -1, 0, 0, 0}, true},
+    {"gauss", {0, 1, -2, -1, 0, 0, 0}, false},
+    {"Mx", {2, 1, -2, -1, 0, 0, 0}, false},
+    {"Oe", {-1, 0, 0, 1, 0, 0, 0}, false},
+    // temperature (an offset scale: see the documentation)
+    {"degF", {0, 0, 0, 0, 1, 0, 0}, false},
+    {"\xC2\xB0"
+     "F",
+     {0, 0, 0, 0, 1, 0, 0},
+     false},
+    // amount concentration
+    {"M", {-3, 0, 0, 0, 0, 1, 0}, true},
+    // dimensionless: plane angles and ratios
+    {"deg", {0, 0, 0, 0, 0, 0, 0}, false},
+    {"\xC2\xB0", {0, 0, 0, 0, 0, 0, 0}, false},  // degree sign
+    {"arcmin", {0, 0, 0, 0, 0, 0, 0}, false},
+    {"arcsec", {0, 0, 0, 0, 0, 0, 0}, false},
+    {"percent", {0, 0, 0, 0, 0, 0, 0}, false},
+    {"%", {0, 0, 0, 0, 0, 0, 0}, false},
+    {"ppm", {0, 0, 0, 0, 0, 0, 0}, false},
+    {"ppb", {0, 0, 0, 0, 0, 0, 0}, false},
+    {"permille", {0, 0, 0, 0, 0, 0, 0}, false},
+    {"\xE2\x80\xB0", {0, 0, 0, 0, 0, 0, 0}, false},  // per mille sign
+}};
+
+// The SI prefixes (SI Brochure, 9th edition, table 7, with ronna, quetta,
+// ronto and quecto added by the 27th CGPM, 2022). Micro is also written u,
+// the micro sign or the Greek small mu. Deca's "da" comes before deci's "d"
+// so that "dam" is a decametre.
+constexpr std::array<std::string_view, 26> kPrefixes = {
+    "Q", "R", "Y", "Z",        "E",        "P", "T", "G", "M", "k", "h", "da", "d",
+    "c", "m", "u", "\xC2\xB5", "\xCE\xBC", "n", "p", "f", "a", "z", "y", "r",  "q"};
 
 std::optional<std::size_t> base_position(std::string_view name) {
   const auto it = std::find(kBaseUnits.begin(), kBaseUnits.end(), name);
@@ -59,15 +164,30 @@ std::optional<std::size_t> base_position(std::string_view name) {
   return static_cast<std::size_t>(it - kBaseUnits.begin());
 }
 
-const DerivedUnit* derived_unit(std::string_view name) {
-  for (const DerivedUnit& unit : kDerivedUnits)
-    if (unit.name == name) return &unit;
+// The unit whose whole symbol is `name`.
+const NamedUnit* named_unit(std::string_view name) {
+  for (const std::span<const NamedUnit> table :
+       {std::span<const NamedUnit>(kBaseUnitTable), std::span<const NamedUnit>(kDerivedUnits),
+        std::span<const NamedUnit>(kOtherUnits)}) {
+    for (const NamedUnit& unit : table)
+      if (unit.name == name) return &unit;
+  }
   return nullptr;
 }
 
-bool is_known_unit(std::string_view name) {
-  return base_position(name).has_value() || derived_unit(name) != nullptr;
+// A symbol's unit: the unit of that whole symbol if there is one, else a
+// prefix followed by the symbol of a unit that takes prefixes.
+const NamedUnit* known_unit(std::string_view symbol) {
+  if (const NamedUnit* unit = named_unit(symbol)) return unit;
+  for (std::string_view prefix : kPrefixes) {
+    if (symbol.size() <= prefix.size() || !symbol.starts_with(prefix)) continue;
+    const NamedUnit* unit = named_unit(symbol.substr(prefix.size()));
+    if (unit != nullptr && unit->prefixable) return unit;
+  }
+  return nullptr;
 }
+
+bool is_known_unit(std::string_view name) { return known_unit(name) != nullptr; }
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -169,6 +289,10 @@ class Parser {
                     " at position " + decimal(start + 1) +
                     " is not a unit (only 1 stands for a dimensionless quantity)");
       return Dimension();
+    }
+    if (peek() == '%') {
+      ++pos_;
+      return parse_unit_symbol("%");
     }
     if (!is_symbol_start(text_, pos_)) return unexpected();
     const std::size_t start = pos_;
@@ -300,13 +424,12 @@ std::string Dimension::text() const {
 }
 
 ParsedUnit parse_unit_symbol(std::string_view symbol) {
+  if (symbol == "%") return Dimension();
   if (symbol.empty() || !is_symbol_start(symbol, 0))
     return "'" + std::string(symbol) + "' is not a unit symbol";
   for (std::size_t i = 1; i < symbol.size(); ++i)
     if (!is_symbol_char(symbol, i)) return "'" + std::string(symbol) + "' is not a unit symbol";
-  if (const std::optional<std::size_t> base = base_position(symbol))
-    return Dimension::base(std::string(kBaseUnits[*base]));
-  if (const DerivedUnit* unit = derived_unit(symbol)) {
+  if (const NamedUnit* unit = known_unit(symbol)) {
     Dimension d;
     for (std::size_t k = 0; k < kBaseUnits.size(); ++k)
       d = d * Dimension::base(std::string(kBaseUnits[k]), Rational(unit->exponents[k]));

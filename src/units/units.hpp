@@ -1,9 +1,18 @@
 // Physical units as dimension vectors: the exponent of every base dimension
 // a unit is made of. The SI base units are the base dimensions m, kg, s, A,
 // K, mol and cd; the SI derived units with special names (N, J, W, Pa, Hz,
-// C, V, F, Ohm, S, Wb, T, H, ...) stand for their expansion in them; any
-// other symbol ("USD", "person") is a base dimension of its own. Prefixes
-// are not recognised: "km" is a symbol of its own, write "m".
+// C, V, F, Ohm, S, Wb, T, H, ...) and a table of units outside the SI (min,
+// h, d, L, bar, atm, eV, cal, Angstrom, Da, u, mmHg, inch, ft, lb, gauss,
+// erg, dyn, Torr, percent, ppm, ...) stand for their dimensions in them.
+// Only dimensions are kept: a unit's scale (km against m) is a constant
+// factor of the law, which its fitted constants absorb.
+//
+// A symbol is, in this order: the unit whose whole symbol it is ("min" the
+// minute, "cd" the candela, "Pa" the pascal, "h" the hour, "T" the tesla,
+// "u" the atomic mass unit), else an SI prefix followed by the symbol of a
+// unit that takes prefixes ("km", "ms", "hPa", "um", "keV", "mL"), else a
+// base dimension of its own ("USD", "person").
+#pragma once
 #pragma once
 
 #include <span>
@@ -51,10 +60,10 @@ bool base_dimension_before(std::string_view a, std::string_view b);
 // What a unit text or symbol denotes, or why it denotes nothing.
 using ParsedUnit = std::variant<Dimension, std::string>;
 
-// The dimension of one symbol: a base unit, a derived unit with a special
-// name, or a base dimension of its own. Refused: text that is not a symbol
-// (letters, digits after the first character, '_' and non-ASCII characters),
-// and an SI unit followed by digits ("m2": a power is written m^2).
+// The dimension of one symbol, by the rule above. Refused: text that is not a
+// symbol (letters, digits after the first character, '_' and non-ASCII
+// characters; or "%" alone), and a known unit followed by digits ("m2",
+// "km2": a power is written m^2).
 ParsedUnit parse_unit_symbol(std::string_view symbol);
 
 // A unit text: symbols combined by '*', '.', '·', a space (products) and '/'

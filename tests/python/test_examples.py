@@ -33,6 +33,7 @@ SHOWS = {
     "Plus(Times(C, Square(Square(v_{0}))), C)))",
     "physical_units.py": "with units: SearchResult(formula='Times(Times(v_{0}, v_{1}), Plus(C, "
     "Times(Divide(Times(v_{2}, v_{3}), v_{1}), Sin(v_{4}))))'",
+    "units_as_recorded.py": "law: F = q*E*(0.9999 + B*v/E*sin(theta))",
 }
 
 

@@ -59,6 +59,7 @@ def test_class_members_in_order():
         "complexity",
         "parameters",
         "dimensional_analysis",
+        "variable_names",
     ]
 
 
