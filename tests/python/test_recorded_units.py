@@ -332,3 +332,33 @@ def test_importing_tov_sr_loads_no_table_or_unit_library():
         """)
     assert result.returncode == 0, result.stderr
     assert result.stdout == "[]\n"
+
+
+@pytest.mark.parametrize(
+    "settings, scale, formula, reduced",
+    [
+        ({}, 1.0, "Divide(v_{0}, v_{1})", "1"),
+        ({"linear_scaling": True}, 1.0, "Divide(v_{0}, v_{1})", "1"),
+        ({"constants": "named"}, 1.0, "Divide(v_{0}, v_{1})", "1"),
+        ({}, 2.5, "Times(Divide(v_{0}, v_{1}), C)", "C"),
+    ],
+)
+def test_a_reduced_law_of_one_gives_the_monomial_alone(settings, scale, formula, reduced):
+    rng = random.Random(4)
+    rows = [[rng.uniform(1, 3), rng.uniform(1, 3)] for _ in range(30)]
+    ys = [scale * d / t for d, t in rows]
+    searcher = tov_sr.Searcher(max_complexity=4, verbose=False, **settings)
+    result = searcher.fit(rows, ys, x_units=["m", "s"], y_units="m/s")
+    assert result.formula == formula
+    assert result.dimensional_analysis["formula"] == reduced
+
+
+def test_a_unit_factor_of_the_reduced_law_is_left_out():
+    # E = m v^2 sin(a): f = C sin(pi_0) with C = 1 comes back without C.
+    rng = random.Random(5)
+    rows = [[rng.uniform(1, 3), rng.uniform(1, 3), rng.uniform(0, 1)] for _ in range(30)]
+    ys = [m * v**2 * math.sin(a) for m, v, a in rows]
+    searcher = tov_sr.Searcher(max_complexity=4, verbose=False)
+    result = searcher.fit(rows, ys, x_units=["kg", "m/s", "1"], y_units="J")
+    assert result.formula == "Times(Times(v_{0}, Square(v_{1})), Sin(v_{2}))"
+    assert result.dimensional_analysis["formula"] == "Sin(pi_{0})"
