@@ -181,6 +181,8 @@ def run(law, noise, mode, options):
         verbose=False,
         time_limit=options.time_limit,
         linear_scaling=True,
+        max_terms=options.max_terms,
+        meet_in_the_middle=options.meet_in_the_middle,
     )
     units = {"x_units": law.units, "y_units": law.target_unit} if mode == "units" else {}
     start = time.perf_counter()
@@ -241,6 +243,9 @@ def main():
                         metavar=("TRAIN", "TEST"), help="training and test points")
     parser.add_argument("--max-complexity", type=int, default=10)
     parser.add_argument("--beam-width", type=int, default=1000)
+    parser.add_argument("--max-terms", type=int, default=1, help="sums and products of terms")
+    parser.add_argument("--meet-in-the-middle", action="store_true",
+                        help="formulas from two retained ones, found by lookup")
     parser.add_argument("--results", type=Path, help="JSON lines file to append to and resume from")
     options = parser.parse_args()  # fmt: skip
 
@@ -264,6 +269,8 @@ def main():
             done[(row["law"], row["noise"], row["mode"])] = row
     print(f"{len(chosen)} laws, time limit {options.time_limit} s, max_complexity "
           f"{options.max_complexity}, beam_width {options.beam_width}, linear scaling, "
+          f"max_terms {options.max_terms}"
+          f"{', meet in the middle' if options.meet_in_the_middle else ''}, "
           f"{options.samples[0]} training and {options.samples[1]} test points\n")  # fmt: skip
     print("| law | variables | noise | mode | exact | test R2 | time s | formula |")
     print("|---|---:|---:|---|---|---:|---:|---|")

@@ -72,6 +72,10 @@ class TovRegressor(RegressorMixin, BaseEstimator):
     progress : bool
         Show the levels as a progress bar (`tov_sr_tools.progress_bar`,
         which needs tqdm) with the best error and formula so far.
+    meet_in_the_middle : bool
+        The Searcher's setting of that name: after every level, formulas
+        built from two retained formulas (or one under a unary root) found
+        by lookup join the staircase.
 
     Attributes
     ----------
@@ -109,6 +113,8 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         score_tolerance=1.5,
         verbose=False,
         progress=False,
+        *,
+        meet_in_the_middle=False,
     ):
         self.max_complexity = max_complexity
         self.complexity_penalty = complexity_penalty
@@ -127,6 +133,7 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         self.score_tolerance = score_tolerance
         self.verbose = verbose
         self.progress = progress
+        self.meet_in_the_middle = meet_in_the_middle
 
     def fit(self, X, y, sample_weight=None, *, x_units=None, y_units=None, variable_names=None):
         """Searches the staircase on `X` and `y` and picks its formula.
@@ -195,6 +202,7 @@ class TovRegressor(RegressorMixin, BaseEstimator):
             term_pool=self.term_pool,
             constants=self.constants,
             verbose=bool(self.verbose),
+            meet_in_the_middle=bool(self.meet_in_the_middle),
         )
         units = {"x_units": x_units, "y_units": y_units}
         if variable_names is not None:

@@ -34,7 +34,7 @@
 
 namespace tov::wire {
 
-inline constexpr std::uint32_t kFormatVersion = 1;
+inline constexpr std::uint32_t kFormatVersion = 2;
 inline constexpr std::size_t kHeaderBytes = 4 + 4 + 1 + 8 + 8;
 
 enum class MessageKind : std::uint8_t {

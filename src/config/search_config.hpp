@@ -77,6 +77,9 @@ struct SearchConfig {
   // search with named constants at the rounding floor of its targets rather
   // than at 1e-10.
   bool named_constants = false;
+  // After every level, formulas built from two retained formulas (or one
+  // under a unary root) found by lookup join the front.
+  bool meet_in_the_middle = false;
 
   double exit_tolerance() const { return target_error.value_or(early_exit_tolerance); }
 };

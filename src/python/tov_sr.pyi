@@ -144,6 +144,7 @@ class Searcher:
         max_terms: SupportsIndex = 1,
         term_pool: SupportsIndex = 150,
         constants: Literal["free", "named"] = "free",
+        meet_in_the_middle: bool = False,
     ) -> Searcher: ...
     @property
     def max_complexity(self) -> int: ...
@@ -173,6 +174,8 @@ class Searcher:
     def term_pool(self) -> int: ...
     @property
     def constants(self) -> Literal["free", "named"]: ...
+    @property
+    def meet_in_the_middle(self) -> bool: ...
     def find_function(
         self,
         xs: _Vector,

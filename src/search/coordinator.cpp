@@ -7,6 +7,7 @@
 
 #include "numeric/decimal.hpp"
 #include "search/memory.hpp"
+#include "search/worker_pool.hpp"
 #include "terms/term_models.hpp"
 
 namespace tov {
@@ -35,6 +36,11 @@ SearchCoordinator::SearchCoordinator(SearchData final_data, std::size_t searched
       control_(control),
       registry_(std::move(registry)),
       out_(config.verbose ? (control.out ? control.out : stdout) : nullptr) {
+  if (config.meet_in_the_middle) {
+    searched_ = searched_rows < final_data_.samples.size() ? final_data_.subset(searched_rows)
+                                                           : final_data_;
+    pairs_ = std::make_unique<MeetInTheMiddle>(*searched_, config, registry_->ops());
+  }
   if (config.time_limit) {
     deadline_ = std::chrono::steady_clock::now() +
                 std::chrono::duration_cast<std::chrono::steady_clock::duration>(
@@ -101,6 +107,23 @@ void SearchCoordinator::end_evaluation(std::uint64_t count) const {
 void SearchCoordinator::feed_front(std::span<const ShardSummary> summaries) {
   if (const std::optional<FrontCandidate> pick = front_pick(summaries))
     update_pareto(*front_, pick->expression, pick->value);
+  for (const FrontEntry& pair : found_pairs_) update_pareto(*front_, pair.expression, pair.error);
+}
+
+bool SearchCoordinator::find_pairs(const Poll& poll) {
+  found_pairs_.clear();
+  if (!pairs_) return true;
+  WorkerPool& pool = control_.pool ? *control_.pool : WorkerPool::process_pool();
+  const ParallelFor parallel = [&](std::size_t n, const std::function<void(std::size_t)>& task) {
+    return pool.run(n, task, poll);
+  };
+  found_pairs_ = pairs_->after_level(level_retained_, parallel, poll);
+  if (poll()) return false;
+  if (config_.max_terms > 1 && !found_pairs_.empty()) {
+    std::vector<Expression>& library = retained_.back().second;
+    for (const FrontEntry& pair : found_pairs_) library.push_back(pair.expression);
+  }
+  return true;
 }
 
 BeamPlan SearchCoordinator::plan_beam(std::span<const ShardSummary> summaries,
@@ -135,6 +158,7 @@ LevelReport SearchCoordinator::report(std::uint64_t candidates, std::uint64_t re
 }
 
 bool SearchCoordinator::finish_level(std::uint64_t candidates, std::uint64_t retained) {
+  candidates += found_pairs_.size();
   const auto elapsed = std::chrono::steady_clock::now() - level_start_;
   write_line(out_, "[TOV-SR]   -> Level " + decimal(level_) + " processed in " +
                        format_duration(elapsed) + ". Retaining top " + decimal(retained) +
@@ -196,6 +220,7 @@ Outcome<std::vector<SearchResult>> SearchCoordinator::finalize() {
 void SearchCoordinator::keep_retained(std::span<const Expression> retained) {
   if (config_.max_terms > 1)
     retained_.emplace_back(level_, std::vector(retained.begin(), retained.end()));
+  if (pairs_) level_retained_.assign(retained.begin(), retained.end());
 }
 
 }  // namespace tov

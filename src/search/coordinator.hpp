@@ -23,6 +23,7 @@
 #include "search/pareto.hpp"
 #include "search/search_control.hpp"
 #include "search/search_engine.hpp"
+#include "terms/meet_in_the_middle.hpp"
 
 namespace tov {
 
@@ -72,8 +73,15 @@ class SearchCoordinator {
   // The front feed of a completed level.
   void feed_front(std::span<const ShardSummary> summaries);
 
-  // The retained expressions of the level in progress, for the term models.
+  // The retained expressions of the level in progress, for the term models
+  // and the pairs.
   void keep_retained(std::span<const Expression> retained);
+
+  // Meet in the middle after the level's retention (when set): the pairs of
+  // retained formulas found by lookup, refined, wait for the front feed.
+  // False when stopped.
+  [[nodiscard]] bool find_pairs(const Poll& poll);
+  bool finds_pairs() const { return pairs_ != nullptr; }
 
   // The level is complete with `retained` expressions: prints its report,
   // runs the early exit and the level callback. True when the search goes
@@ -115,6 +123,10 @@ class SearchCoordinator {
   bool time_limit_reached_ = false;
   bool stopped_by_callback_ = false;
   std::vector<std::pair<std::size_t, std::vector<Expression>>> retained_;  // by level
+  std::vector<Expression> level_retained_;  // the level in progress, for the pairs
+  std::optional<SearchData> searched_;      // the rows the levels search, for the pairs
+  std::unique_ptr<MeetInTheMiddle> pairs_;
+  std::vector<FrontEntry> found_pairs_;  // of the level in progress
   // Front entries judged by answer_found, by complexity: the stored error
   // then and the verdict. An entry is replaced only by a lower error, so
   // the pair identifies it.

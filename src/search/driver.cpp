@@ -54,6 +54,8 @@ LevelEnd run_level(ShardBackend& backend, SearchCoordinator& coordinator, const 
   if (!enter(LevelStep::Retention)) return stopped(false);
   coordinator.keep_retained(*retained);
   if (!backend.retain(std::move(*retained), poll)) return stopped(false);
+  if (coordinator.finds_pairs() && (!enter(LevelStep::Pairs) || !coordinator.find_pairs(poll)))
+    return stopped(false);
   coordinator.feed_front(level->shards);
   return LevelEnd::Completed;
 }

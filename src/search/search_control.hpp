@@ -61,6 +61,7 @@ enum class LevelStep : std::uint8_t {
   SecondRound,  // round 2 of the beam selection on every shard
   Expressions,  // building the selected expressions
   Retention,    // installing them for the next level
+  Pairs,        // with meet_in_the_middle: formulas from two retained ones
 };
 
 // How a caller decides that a formula answers its question.

@@ -22,6 +22,7 @@ namespace tov {
 enum class Wrappers {
   Affine,          // c g, g c, g / c, g + c, c + g, g - c, c - g, -g: g spans the same sums
   Multiplicative,  // c g, g c, g / c, c / g, 1 / g, -g: log |g| spans the same products
+  Scale,           // c g, g c, g / c, -g: g has the same multiples
 };
 
 // The formula `tokens` denote, rebuilt by the construction rules with the
