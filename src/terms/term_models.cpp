@@ -11,6 +11,7 @@
 #include "terms/power_products.hpp"
 #include "terms/sparse_terms.hpp"
 #include "terms/term_library.hpp"
+#include "terms/transformed_sums.hpp"
 
 namespace tov {
 
@@ -155,9 +156,17 @@ Outcome<std::vector<SearchResult>> add_term_models(
   context.tolerance = tolerance;
   context.stop = stop;
 
-  std::vector<FrontEntry> models =
-      sum_models(term_library(data.variables, retained, Wrappers::Affine), data.variables, context);
+  const std::vector<Expression> affine_library =
+      term_library(data.variables, retained, Wrappers::Affine);
+  std::vector<FrontEntry> models = sum_models(affine_library, data.variables, context);
   if (stop && stop()) return SearchError{Interrupted{}};
+  if (config.meet_in_the_middle) {
+    std::vector<FrontEntry> under_roots =
+        transformed_sum_models(affine_library, data.variables, context);
+    if (stop && stop()) return SearchError{Interrupted{}};
+    models.insert(models.end(), std::make_move_iterator(under_roots.begin()),
+                  std::make_move_iterator(under_roots.end()));
+  }
   std::vector<FrontEntry> products = product_models(
       term_library(data.variables, retained, Wrappers::Multiplicative), data.variables, context);
   if (stop && stop()) return SearchError{Interrupted{}};
