@@ -28,6 +28,10 @@ namespace {
 
 constexpr std::size_t kKeyRows = 32;
 constexpr std::size_t kProjections = 6;
+// More directions than the key uses: a half whose projection on any of them
+// differs from the query's by more than kReach is no hit, and the test is
+// cheaper than the key rows' cosine.
+constexpr std::size_t kDirections = 12;
 // The largest difference of a projection between a query and a hit (with
 // room for rounding), and the width of a cell: three times that, so a hit
 // never lies beyond the nearer neighbouring cell.
@@ -118,7 +122,7 @@ constexpr std::size_t kHalfRoots[] = {1, 2, 3, 4};  // Sqrt, Square, Cube, Exp
 // Vigna), so the key is the same on every machine. Balanced directions see
 // only what a vector has beyond its mean: the halves of one sign, whose
 // normalised vectors all lie near the diagonal, spread over the cells.
-std::array<std::vector<double>, kProjections> directions(std::size_t m) {
+std::array<std::vector<double>, kDirections> directions(std::size_t m) {
   std::uint64_t state = 0x9e3779b97f4a7c15ULL;
   const auto next = [&] {
     state += 0x9e3779b97f4a7c15ULL;
@@ -128,7 +132,7 @@ std::array<std::vector<double>, kProjections> directions(std::size_t m) {
     return z ^ (z >> 31);
   };
   const double unit = 1.0 / std::sqrt(static_cast<double>(m));
-  std::array<std::vector<double>, kProjections> out;
+  std::array<std::vector<double>, kDirections> out;
   for (std::vector<double>& d : out) {
     d.assign(m, 0.0);
     for (std::size_t i = 0; i + 1 < m; i += 2) {
@@ -271,11 +275,18 @@ struct Column {
 struct Half {
   std::shared_ptr<Column> base;
   std::optional<std::uint64_t> op;  // the extension's operator
-  Expression formula;
-  bool fresh = true;  // filed by the level in progress
-  bool root = false;  // a retained formula (or an input): it pairs as A
+  bool fresh = true;                // filed by the level in progress
+  bool root = false;                // a retained formula (or an input): it pairs as A
+  bool dead = false;                // one with an earlier half, which stands for it
   std::vector<double> key_values;
 };
+
+// The half's formula, built when a hit needs it.
+Expression formula_of(const Half& half) {
+  return half.op ? unary(*half.op, half.base->formula) : half.base->formula;
+}
+
+std::size_t size_of(const Half& half) { return half.base->formula.complexity + (half.op ? 1 : 0); }
 
 // A confirmed lookup: y = c A o u(X'), or y = c u(X') without A, where X' is
 // the half X itself (scale class) or X with an offset (and a factor) inside.
@@ -303,7 +314,9 @@ struct MeetInTheMiddle::State {
   std::vector<double> key_targets;
   std::vector<double> key_weights;        // empty unweighted
   std::vector<std::uint64_t> extensions;  // unary operators that extend every half
-  std::array<std::vector<double>, kProjections> directions;
+  std::array<std::vector<double>, kDirections> directions;
+  // Every half's projections on the directions, kDirections values each.
+  std::array<std::vector<double>, kClasses> projections;
   std::array<std::vector<Half>, kClasses> halves;
   // The halves' normalised key-row vectors, m values each, contiguous for
   // the scans of a lookup.
@@ -313,7 +326,7 @@ struct MeetInTheMiddle::State {
   // The keys of the halves filed before the level in progress, sorted, and
   // those of the level in progress.
   std::array<std::vector<std::pair<std::uint64_t, std::uint32_t>>, kClasses> settled;
-  std::array<std::unordered_map<std::uint64_t, std::vector<std::uint32_t>>, kClasses> fresh;
+  std::array<std::vector<std::pair<std::uint64_t, std::uint32_t>>, kClasses> fresh;
   // Within one level: the halves' values on every searched row, and their
   // normalised forms; none for a half without usable values there.
   std::array<std::map<std::size_t, std::optional<std::vector<double>>>, kClasses> full_values;
@@ -357,6 +370,7 @@ struct MeetInTheMiddle::State {
   // within kReach of a cell's edge, under the neighbouring cell too.
   void file(Half half, std::span<const double> unit, Class c) {
     const std::uint32_t position = static_cast<std::uint32_t>(halves[c].size());
+    for (const std::vector<double>& d : directions) projections[c].push_back(dot(unit, d));
     std::array<std::int64_t, kProjections> own{};
     std::array<std::optional<std::int64_t>, kProjections> near{};
     for (std::size_t p = 0; p < kProjections; ++p) {
@@ -374,7 +388,7 @@ struct MeetInTheMiddle::State {
         exists = exists && (!other || near[p]);
         h = mix(h, other && near[p] ? *near[p] : own[p]);
       }
-      if (exists) fresh[c][h].push_back(position);
+      if (exists) fresh[c].emplace_back(h, position);
     }
     halves[c].push_back(std::move(half));
     key_units[c].insert(key_units[c].end(), unit.begin(), unit.end());
@@ -385,9 +399,7 @@ struct MeetInTheMiddle::State {
     for (std::size_t c = 0; c < kClasses; ++c) {
       std::vector<std::pair<std::uint64_t, std::uint32_t>>& keys = settled[c];
       const std::size_t before = keys.size();
-      for (const auto& [key, positions] : fresh[c])
-        for (const std::uint32_t position : positions) keys.emplace_back(key, position);
-      std::sort(keys.begin() + static_cast<std::ptrdiff_t>(before), keys.end());
+      keys.insert(keys.end(), fresh[c].begin(), fresh[c].end());
       std::inplace_merge(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(before),
                          keys.end());
       fresh[c].clear();
@@ -400,68 +412,61 @@ struct MeetInTheMiddle::State {
     return column.full_values;
   }
 
-  // Files `base` (with `op` over it) in class `c` once, from its values on
-  // the key rows, unless a half filed earlier has the same values up to what
-  // the class leaves open (the earlier, shorter formula stands for both).
-  void file_once(const std::shared_ptr<Column>& base, std::optional<std::uint64_t> op, Class c,
-                 bool root) {
-    Expression formula = op ? unary(*op, base->formula) : base->formula;
-    const auto [known, is_new] = filed[c].try_emplace(identity_of(formula));
-    if (!is_new) {
-      // Filed as an extension before: it now pairs as A too.
-      if (root && known->second) halves[c][*known->second].root = true;
-      return;
-    }
+  // Files `base` (with `op` over it) in class `c` from its values on the
+  // key rows; the position it is filed as, or none.
+  std::optional<std::uint32_t> file_once(const std::shared_ptr<Column>& base,
+                                         std::optional<std::uint64_t> op, Class c, bool root) {
     const std::optional<std::vector<Complex>> key_complex =
         applied(base->key_values, op, operators);
-    if (!key_complex) return;
+    if (!key_complex) return std::nullopt;
     std::optional<std::vector<double>> key_values = real_signal(*key_complex, key_weights);
-    if (!key_values) return;
+    if (!key_values) return std::nullopt;
     std::optional<std::vector<double>> key_unit = unit_vector(*key_values, key_weights, c);
-    if (!key_unit || dominated(*key_unit)) return;
-    // Retained formulas equal to an earlier half are one with it; the
-    // extensions' duplicates are left to the hits.
-    if (root) {
-      const std::vector<std::uint32_t> same = key_hits(*key_values, c, kSameTolerance);
-      if (!same.empty()) {
-        const std::optional<std::vector<Complex>> v = full_values_of(*base);
-        const std::optional<std::vector<double>> real =
-            v ? real_signal(*v, data.weights) : std::nullopt;
-        const std::optional<std::vector<double>> u =
-            real ? unit_vector(*real, data.weights, c) : std::nullopt;
-        if (!u) return;
-        for (const std::uint32_t position : same) {
-          const std::optional<std::vector<double>>& other = unit(c, position);
-          if (other && 1.0 - std::fabs(dot(*u, *other)) <= kSameTolerance) {
-            halves[c][position].root = true;
-            known->second = position;
-            return;
-          }
-        }
-      }
-    }
-    known->second = static_cast<std::uint32_t>(halves[c].size());
-    file(Half{base, op, std::move(formula), true, root, std::move(*key_values)}, *key_unit, c);
+    if (!key_unit || dominated(*key_unit)) return std::nullopt;
+    const auto position = static_cast<std::uint32_t>(halves[c].size());
+    file(Half{base, op, true, root, false, std::move(*key_values)}, *key_unit, c);
+    return position;
   }
 
   // Files `e` without the wrappers of class `c` at its root, and every
-  // unary operator over it (each once: the extensions of a formula that is
-  // filed already under another name are still new).
+  // unary operator over it, once per formula.
   void offer(const Expression& e, Class c) {
     auto base = std::make_shared<Column>();
     base->formula = strip(e, c == kScale ? Wrappers::Scale : Wrappers::Affine);
-    const auto known = filed[c].find(identity_of(base->formula));
-    if (known != filed[c].end()) {
+    const auto [known, is_new] = filed[c].try_emplace(identity_of(base->formula));
+    if (!is_new) {
       if (known->second) halves[c][*known->second].root = true;
       return;
     }
     base->key_values = values_at(base->formula, key_samples, operators);
-    if (!base->key_values) {
-      filed[c].emplace(identity_of(base->formula), std::nullopt);
-      return;
-    }
-    file_once(base, std::nullopt, c, true);
+    if (!base->key_values) return;
+    known->second = file_once(base, std::nullopt, c, true);
     for (const std::uint64_t op : extensions) file_once(base, op, c, false);
+  }
+
+  // After a level's filing: its keys sorted, and every retained formula with
+  // the same values as an earlier half (up to what the class leaves open)
+  // one with it; that half pairs as A from then on. The extensions'
+  // duplicates are left to the hits.
+  void unite(const std::array<std::size_t, kClasses>& first) {
+    for (std::size_t c = 0; c < kClasses; ++c) {
+      std::sort(fresh[c].begin(), fresh[c].end());
+      const Class cls = static_cast<Class>(c);
+      for (std::size_t x = first[c]; x < halves[c].size(); ++x) {
+        Half& half = halves[c][x];
+        if (!half.root || half.op) continue;
+        for (const std::uint32_t position : key_hits(half.key_values, cls, kSameTolerance)) {
+          if (position >= x) break;
+          const std::optional<std::vector<double>>& a = unit(cls, x);
+          const std::optional<std::vector<double>>& b = unit(cls, position);
+          if (a && b && 1.0 - std::fabs(dot(*a, *b)) <= kSameTolerance) {
+            half.dead = true;
+            halves[c][position].root = true;
+            break;
+          }
+        }
+      }
+    }
   }
 
   // Values on every searched row are kept for one level only.
@@ -503,20 +508,29 @@ struct MeetInTheMiddle::State {
     std::vector<std::uint32_t> found;
     const std::optional<std::vector<double>> key_unit = unit_vector(key_query, key_weights, c);
     if (!key_unit || dominated(*key_unit)) return found;
+    std::array<double, kDirections> own{};
+    for (std::size_t d = 0; d < kDirections; ++d) own[d] = dot(*key_unit, directions[d]);
+    const double reach = 1.01 * std::sqrt(2.0 * tolerance);
+    double sign = 1.0;
     const auto consider = [&](std::uint32_t position) {
-      if (1.0 - std::fabs(dot(*key_unit, this->key_unit(c, position))) <= tolerance)
+      const double* p = &projections[c][position * kDirections];
+      for (std::size_t d = 0; d < kDirections; ++d)
+        if (std::fabs(sign * own[d] - p[d]) > reach) return;
+      if (!halves[c][position].dead &&
+          1.0 - std::fabs(dot(*key_unit, this->key_unit(c, position))) <= tolerance)
         found.push_back(position);
     };
-    for (const double sign : {1.0, -1.0}) {
+    for (const double side : {1.0, -1.0}) {
+      sign = side;
       std::uint64_t h = 0;
-      for (const std::int64_t cell : cells(*key_unit, sign)) h = mix(h, cell);
-      if (const auto bucket = fresh[c].find(h); bucket != fresh[c].end())
-        for (const std::uint32_t position : bucket->second) consider(position);
-      if (fresh_only) continue;
-      const auto& keys = settled[c];
-      auto it =
-          std::lower_bound(keys.begin(), keys.end(), std::pair<std::uint64_t, std::uint32_t>{h, 0});
-      for (; it != keys.end() && it->first == h; ++it) consider(it->second);
+      for (const std::int64_t cell : cells(*key_unit, side)) h = mix(h, cell);
+      const auto scan = [&](const std::vector<std::pair<std::uint64_t, std::uint32_t>>& keys) {
+        auto it = std::lower_bound(keys.begin(), keys.end(),
+                                   std::pair<std::uint64_t, std::uint32_t>{h, 0});
+        for (; it != keys.end() && it->first == h; ++it) consider(it->second);
+      };
+      scan(fresh[c]);
+      if (!fresh_only) scan(settled[c]);
     }
     std::sort(found.begin(), found.end());
     found.erase(std::unique(found.begin(), found.end()), found.end());
@@ -556,6 +570,7 @@ std::vector<FrontEntry> MeetInTheMiddle::after_level(std::span<const Expression>
   State& s = *state_;
   for (std::vector<Half>& list : s.halves)
     for (Half& h : list) h.fresh = false;
+  const std::array<std::size_t, kClasses> first{s.halves[kScale].size(), s.halves[kAffine].size()};
   if (!s.seeded) {
     s.seeded = true;
     for (std::size_t j = 0; j < s.data.variables && j < kMaxVariables; ++j)
@@ -564,6 +579,7 @@ std::vector<FrontEntry> MeetInTheMiddle::after_level(std::span<const Expression>
   }
   for (const Expression& e : retained)
     for (const Class c : {kScale, kAffine}) s.offer(e, c);
+  s.unite(first);
 
   const std::span<const double> y = s.data.targets;
   std::vector<Hit> hits;
@@ -589,7 +605,7 @@ std::vector<FrontEntry> MeetInTheMiddle::after_level(std::span<const Expression>
         const Half& half = s.halves[c][x];
         if (a) {
           // A formula over A alone is a formula of the levels.
-          if (half.base->formula.formula == roots[*a].formula.formula) return;
+          if (half.base->formula.formula == roots[*a].base->formula.formula) return;
           if (*r == Binary::Times && !u && c == kScale && half.root &&
               !products.insert({std::min(*a, x), std::max(*a, x)}).second)
             return;
@@ -599,7 +615,7 @@ std::vector<FrontEntry> MeetInTheMiddle::after_level(std::span<const Expression>
     }
   };
   for (std::size_t a = 0; a < roots.size(); ++a) {
-    if (!roots[a].root) continue;
+    if (!roots[a].root || roots[a].dead) continue;
     if (stop && stop()) return {};
     for (const Binary r : kBinaryRoots) {
       search(a, r, std::nullopt);
@@ -610,15 +626,14 @@ std::vector<FrontEntry> MeetInTheMiddle::after_level(std::span<const Expression>
 
   // Scores within rounding of each other are equal; of equal ones the
   // shorter formula comes first.
-  const auto size_of = [&](const Hit& hit) {
-    return s.halves[hit.c][hit.x].formula.complexity +
-           (hit.a ? roots[*hit.a].formula.complexity : 0);
+  const auto hit_size = [&](const Hit& hit) {
+    return size_of(s.halves[hit.c][hit.x]) + (hit.a ? size_of(roots[*hit.a]) : 0);
   };
   std::stable_sort(hits.begin(), hits.end(), [&](const Hit& a, const Hit& b) {
     const double sa = a.score <= kSameTolerance ? 0.0 : a.score;
     const double sb = b.score <= kSameTolerance ? 0.0 : b.score;
     if (sa != sb) return sa < sb;
-    if (size_of(a) != size_of(b)) return size_of(a) < size_of(b);
+    if (hit_size(a) != hit_size(b)) return hit_size(a) < hit_size(b);
     return a.order < b.order;
   });
   // Of halves with one value vector under one root, the first.
@@ -651,7 +666,7 @@ std::vector<FrontEntry> MeetInTheMiddle::after_level(std::span<const Expression>
     }
     const auto [alpha, beta] = affine_fit(*q, *x_values, s.data.weights);
     const bool homogeneous = !hit.unary || kUnaryRoots[*hit.unary].homogeneous;
-    Expression inner = x.formula;
+    Expression inner = formula_of(x);
     if (hit.c == kAffine) {
       if (s.named || alpha == 0.0) continue;
       // alpha X + beta = |alpha| (X + beta / alpha) or |alpha| (-beta / alpha - X): under a
@@ -670,7 +685,7 @@ std::vector<FrontEntry> MeetInTheMiddle::after_level(std::span<const Expression>
     if (hit.unary) inner = unary(kUnaryRoots[*hit.unary].op, inner);
     Expression f = inner;
     if (hit.a) {
-      const Expression& a = roots[*hit.a].formula;
+      const Expression a = formula_of(roots[*hit.a]);
       f = *hit.binary == Binary::Times  ? binary(op_id::kTimes, a, inner)
           : *hit.binary == Binary::Over ? binary(op_id::kDivide, a, inner)
                                         : binary(op_id::kDivide, inner, a);
@@ -740,7 +755,7 @@ MeetInTheMiddle::Probe MeetInTheMiddle::probe(std::span<const double> values, bo
   if (key_unit && full_unit && !dominated(*key_unit)) {
     for (std::size_t x = 0; x < s.halves[c].size(); ++x) {
       const std::optional<std::vector<double>>& unit = s.unit(c, x);
-      if (!unit) continue;
+      if (!unit || s.halves[c][x].dead) continue;
       if (1.0 - std::fabs(dot(*key_unit, s.key_unit(c, x))) <= kPairTolerance &&
           1.0 - std::fabs(dot(*full_unit, *unit)) <= kPairTolerance)
         out.brute_force.push_back(x);

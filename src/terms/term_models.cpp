@@ -160,7 +160,11 @@ Outcome<std::vector<SearchResult>> add_term_models(
       term_library(data.variables, retained, Wrappers::Affine);
   std::vector<FrontEntry> models = sum_models(affine_library, data.variables, context);
   if (stop && stop()) return SearchError{Interrupted{}};
-  if (config.meet_in_the_middle) {
+  const auto reached = [&](const std::vector<FrontEntry>& found) {
+    return std::any_of(found.begin(), found.end(),
+                       [&](const FrontEntry& e) { return e.error <= tolerance; });
+  };
+  if (config.meet_in_the_middle && !reached(models)) {
     std::vector<FrontEntry> under_roots =
         transformed_sum_models(affine_library, data.variables, context);
     if (stop && stop()) return SearchError{Interrupted{}};
