@@ -8,9 +8,9 @@ whether the law has a structure that makes the search smaller:
   the combination fixed; the pair becomes one new variable and the targets
   stay the data's own;
 - separability: T(f) = g(x_A) + h(x_B) for a split (A, B) of the variables
-  and a target transform T (none, log |y| for a product, y², √y, 1/y), seen
-  as T f(a, b) + T f(a', b') - T f(a, b') - T f(a', b) = 0 at pairs of
-  points; the smaller part is searched on targets read from the surrogate,
+  and a target transform T (none, y², √y, 1/y), seen as
+  T f(a, b) + T f(a', b') - T f(a, b') - T f(a', b) = 0 at pairs of points,
+  or f = g(x_A) h(x_B), seen as f(a, b) f(a', b') = f(a, b') f(a', b); the smaller part is searched on targets read from the surrogate,
   the other on the data's targets with the first part taken out.
 
 Each test's discrepancy is measured in units of the surrogate's own
@@ -55,8 +55,11 @@ TRAIN_ROWS = 4000  # at most; more rows cost time and gain little accuracy
 VALIDATION_ROWS = 1000  # at most; otherwise a fifth of the rows
 MIN_ROWS = 100  # fewer rows: no surrogate, every test declines
 MAX_RELATIVE_ERROR = 0.05  # held-out RMS error over std(y) above this: decline
-PAIR_THRESHOLD = 2.5
-SEPARABLE_THRESHOLD = 3.5
+# Two surrogate errors, independent, differ by √2 of one in RMS; the four of
+# a separability test add up to 2. Errors at nearby points are correlated,
+# so structures present measure below these.
+PAIR_THRESHOLD = 1.5
+SEPARABLE_THRESHOLD = 2.0
 # A test can see a structure broken only if breaking it (moving one
 # variable of the pair, or the law's spread over pairs of points) changes
 # the surrogate by at least this many of its errors.
@@ -339,7 +342,7 @@ def _search(searcher, X, y, weights, seconds, *, units=None, good_enough=0.0):
             # precision of its targets.
             changes["target_error"] = max(good_enough, EXACT * (scale or 0.0)) or None
         variant = tov_sr.Searcher(*positional, **{**keywords, **changes})
-        started = time.monotonic()
+        started = _clock()
         try:
             with warnings.catch_warnings():
                 warnings.simplefilter("ignore", tov_sr.TovTimeLimitWarning)
@@ -347,7 +350,7 @@ def _search(searcher, X, y, weights, seconds, *, units=None, good_enough=0.0):
         except tov_sr.TovComplexityError:
             pass
         if seconds is not None:
-            seconds = max(seconds - (time.monotonic() - started), 0.0)
+            seconds = max(seconds - (_clock() - started), 0.0)
         if results and results[-1].error <= max(good_enough, _floor(scale)):
             break
     if not results:
@@ -473,9 +476,10 @@ def _one_sign(y):
 
 
 # name: (the transform T, whether targets y allow it); tried in this order.
+# "product" is f = g h, tested as f(a, b) f(a', b') = f(a, b') f(a', b).
 _TRANSFORMS = {
     "none": (lambda v: v, lambda y: True),
-    "log": (lambda v: np.log(np.abs(v)), _one_sign),
+    "product": (lambda v: v, lambda y: True),
     "square": (np.square, _one_sign),
     "sqrt": (np.sqrt, lambda y: bool(np.all(y > 0))),
     "inverse": (lambda v: 1.0 / v, lambda y: bool(np.all(y != 0))),
@@ -483,14 +487,12 @@ _TRANSFORMS = {
 
 
 def _splits(d):
-    """Every split of range(d) into two non-empty parts, once each, the
-    balanced ones first."""
+    """Every split of range(d) into two non-empty parts, once each."""
     splits = []
     for mask in range(1, 2 ** (d - 1)):
         part = tuple(j for j in range(d) if mask >> j & 1)
         rest = tuple(j for j in range(d) if not mask >> j & 1)
         splits.append((part, rest))
-    splits.sort(key=lambda s: (-min(len(s[0]), len(s[1])), s))
     return splits
 
 
@@ -524,15 +526,24 @@ def _separability_test(surrogate, X, y, rng, noise):
         spread = np.sqrt(np.mean((f[0] - f[1]) ** 2))
         if spread < RESOLUTION * error:
             continue
-        best = None
+        # Of the accepted splits, the most balanced, then the lowest statistic.
+        accepted = []
         for k, (part, rest) in enumerate(splits):
-            cross = f[0] + f[1] - f[2 + 2 * k] - f[3 + 2 * k]
-            statistic = float(np.sqrt(np.mean(cross**2)) / error)
-            if statistic <= SEPARABLE_THRESHOLD and (best is None or statistic < best[1]):
-                if best is None or min(map(len, (part, rest))) >= min(map(len, best[2:])):
-                    best = (name, statistic, part, rest)
-        if best is not None:
-            return best
+            if name == "product":
+                # Each product's error is |f| e to first order; scaled so
+                # that independent errors give 2, as for a sum.
+                mixed_pair = f[2 + 2 * k] * f[3 + 2 * k]
+                cross = f[0] * f[1] - mixed_pair
+                size = np.sqrt(f[0] ** 2 + f[1] ** 2 + f[2 + 2 * k] ** 2 + f[3 + 2 * k] ** 2)
+                statistic = float(2.0 * np.sqrt(np.mean((cross / size) ** 2)) / error)
+            else:
+                cross = f[0] + f[1] - f[2 + 2 * k] - f[3 + 2 * k]
+                statistic = float(np.sqrt(np.mean(cross**2)) / error)
+            if statistic <= SEPARABLE_THRESHOLD:
+                accepted.append((-min(len(part), len(rest)), statistic, k))
+        if accepted:
+            _, statistic, k = min(accepted)
+            return (name, statistic, *splits[k])
     return None
 
 
@@ -652,33 +663,37 @@ def _split(problem, surrogate, split, context):
     # data's own targets with the first part taken out.
     if len(rest) < len(part):
         part, rest = rest, part
-    rows = rng.permutation(len(y))[:PART_ROWS]
-    references = X[rng.integers(0, len(y), REFERENCE_POINTS)]
-    first_inputs = X[rows][:, part]
-    grid = np.repeat(references, len(rows), axis=0)
-    grid[:, part] = np.tile(first_inputs, (REFERENCE_POINTS, 1))
-    read = surrogate(grid).reshape(REFERENCE_POINTS, len(rows))
-    multiplicative = name == "log"
-    with np.errstate(all="ignore"):
-        first_targets = read.mean(0) if multiplicative else forward(read).mean(0)
+    multiplicative = name == "product"
     noise = math.hypot(surrogate.error, problem.noise)
-    first = _Problem(first_inputs, first_targets, None, [problem.definitions[j] for j in part],
-                     problem.caller_X[rows], noise)  # fmt: skip
+    rows = rng.permutation(len(y))[:PART_ROWS]
+    first = _Problem(X[rows][:, part], _read_part(surrogate, X, rows, part, forward,
+                                                  multiplicative, rng),
+                     None, [problem.definitions[j] for j in part], problem.caller_X[rows],
+                     noise)  # fmt: skip
     first_tokens, first_step = _solve(first, context)
 
     found = _evaluate(first_tokens, problem.caller_X)
     with np.errstate(all="ignore"):
         rest_targets = y / found if multiplicative else forward(y) - found
-    if not np.all(np.isfinite(rest_targets)):
-        rest_targets = np.nan_to_num(rest_targets, nan=0.0, posinf=0.0, neginf=0.0)
-    second = _Problem(X[:, rest], rest_targets, problem.weights,
-                      [problem.definitions[j] for j in rest], problem.caller_X,
-                      problem.noise)  # fmt: skip
+        size = np.sqrt(np.mean(found**2))
+    if np.all(np.isfinite(rest_targets)) and not (
+        multiplicative and np.min(np.abs(found)) < 1e-3 * size
+    ):
+        second = _Problem(X[:, rest], rest_targets, problem.weights,
+                          [problem.definitions[j] for j in rest], problem.caller_X,
+                          problem.noise)  # fmt: skip
+    else:
+        # The first part vanishes or is undefined on some rows: the second
+        # is read from the surrogate too.
+        second = _Problem(X[rows][:, rest], _read_part(surrogate, X, rows, rest, forward,
+                                                       multiplicative, rng),
+                          None, [problem.definitions[j] for j in rest], problem.caller_X[rows],
+                          noise)  # fmt: skip
     second_tokens, second_step = _solve(second, context)
 
     tokens = _combine(name, first_tokens, second_tokens, y)
     tokens, _ = _refine(tokens, problem.caller_X, y, problem.weights)
-    words = {"none": "f = g + h", "log": "f = g * h", "square": "f^2 = g + h",
+    words = {"none": "f = g + h", "product": "f = g * h", "square": "f^2 = g + h",
              "sqrt": "sqrt(f) = g + h", "inverse": "1/f = g + h"}  # fmt: skip
     first_names = ", ".join(first.variables)
     second_names = ", ".join(second.variables)
@@ -688,10 +703,26 @@ def _split(problem, surrogate, split, context):
     return tokens, step
 
 
+def _read_part(surrogate, X, rows, part, forward, multiplicative, rng):
+    """Targets of the part `part` at the given rows: the surrogate with the
+    other variables fixed at reference rows, averaged over them. For a
+    product each reference's reading is turned to a common sign first, so
+    that readings of opposite signs do not cancel."""
+    references = X[rng.integers(0, len(X), REFERENCE_POINTS)]
+    grid = np.repeat(references, len(rows), axis=0)
+    grid[:, part] = np.tile(X[rows][:, part], (REFERENCE_POINTS, 1))
+    read = surrogate(grid).reshape(REFERENCE_POINTS, len(rows))
+    with np.errstate(all="ignore"):
+        if multiplicative:
+            signs = np.where(read.mean(1) < 0, -1.0, 1.0)
+            return (signs[:, None] * read).mean(0)
+        return forward(read).mean(0)
+
+
 def _combine(name, first, second, y):
     if name == "none":
         return _apply("Plus", first, second)
-    if name == "log":
+    if name == "product":
         return _apply("Times", first, second)
     total = _apply("Plus", first, second)
     if name == "square":
@@ -751,8 +782,8 @@ def decompose(
     dimensionless groups, y = M f(groups), whose f is then decomposed);
     then a neural-network surrogate of the data is asked for pair
     symmetries (f depends on x_i - x_j, x_i + x_j, x_i / x_j or x_i * x_j
-    only) and for additive separability of y, log |y| (a product), y², √y
-    or 1/y in a split of the variables. Accepted structures make smaller
+    only), for a split of the variables into a sum or a product, and for
+    the sums of y², √y or 1/y. Accepted structures make smaller
     problems, decomposed again down to one or two variables or until no
     test accepts; each is searched by the ordinary searches, the parts are
     recombined into one formula in the caller's variables, its constants
