@@ -75,6 +75,8 @@ EXACT = 1e-14
 # Budget: this fraction of time_limit goes to the undecomposed search; the
 # rest is shared by the parts' searches in proportion to their variables.
 UNDECOMPOSED_SHARE = 0.25
+# A search whose share has run out still gets this long for its first levels.
+MIN_SEARCH_SECONDS = 0.1
 
 _EPSILON = 2.220446049250313e-16
 _VAR, _PARAM, _OP = 2, 3, 4
@@ -334,7 +336,7 @@ def _search(searcher, X, y, weights, seconds, *, units=None, good_enough=0.0):
     for k, keywords in enumerate(variants):
         limit = keywords.get("time_limit")
         if seconds is not None:
-            limit = seconds / (len(variants) - k)
+            limit = max(seconds / (len(variants) - k), MIN_SEARCH_SECONDS)
         changes = {"time_limit": limit, "verbose": False}
         if keywords.get("target_error") is None:
             # Under linear scaling the search's own exit (an error of 1e-10)
