@@ -54,7 +54,10 @@ MAX_ITERATIONS = 1000
 TRAIN_ROWS = 4000  # at most; more rows cost time and gain little accuracy
 VALIDATION_ROWS = 1000  # at most; otherwise a fifth of the rows
 MIN_ROWS = 100  # fewer rows: no surrogate, every test declines
-MAX_RELATIVE_ERROR = 0.05  # held-out RMS error over std(y) above this: decline
+MAX_RELATIVE_ERROR = 0.05  # held-out RMS error over the targets' spread above this: decline
+# y of one sign whose 95th percentile of |y| is this many times its 5th:
+# fitted as log |y|.
+WIDE_RANGE = 100.0
 # Two surrogate errors, independent, differ by √2 of one in RMS; the four of
 # a separability test add up to 2. Errors at nearby points are correlated,
 # so structures present measure below these.
@@ -375,7 +378,12 @@ def _floor(scale):
 
 
 class _Surrogate:
-    """A neural network fitted to (X, y) with its held-out RMS error."""
+    """A neural network fitted to (X, y), or to log |y| where y keeps one sign
+    over orders of magnitude, with its held-out RMS errors in both spaces.
+
+    `raw` is the network's own space (y or log |y|), where the pair tests
+    and, for log |y|, the product test look; calling the surrogate gives y.
+    """
 
     def __init__(self, X, y, rng, random_state):
         neural = require("decompose", "sklearn.neural_network")
@@ -383,9 +391,16 @@ class _Surrogate:
         order = rng.permutation(len(y))
         held = min(VALIDATION_ROWS, len(y) // 5)
         validation, train = order[:held], order[held : held + TRAIN_ROWS]
+        magnitude = np.abs(y)
+        # A law over orders of magnitude is smooth in log |y|, where a
+        # network's error is relative.
+        low, high = np.quantile(magnitude, [0.05, 0.95])
+        self.log = _one_sign(y) and high >= WIDE_RANGE * low
+        self.sign = -1.0 if y[0] < 0 else 1.0
+        target = np.log(magnitude) if self.log else y
         self.mean, self.std = X[train].mean(0), X[train].std(0)
         self.std[self.std == 0.0] = 1.0
-        self.y_mean, self.y_std = float(y[train].mean()), float(y[train].std()) or 1.0
+        self.t_mean, self.t_std = float(target[train].mean()), float(target[train].std()) or 1.0
         self.network = neural.MLPRegressor(
             hidden_layer_sizes=HIDDEN_LAYERS, activation="tanh", solver="lbfgs", alpha=0.0,
             max_iter=MAX_ITERATIONS, max_fun=4 * MAX_ITERATIONS, tol=0.0,
@@ -395,16 +410,35 @@ class _Surrogate:
         # whatever the machine's thread count.
         with threadpoolctl.threadpool_limits(1), warnings.catch_warnings():
             warnings.simplefilter("ignore")
-            self.network.fit((X[train] - self.mean) / self.std, (y[train] - self.y_mean) / self.y_std)
+            self.network.fit((X[train] - self.mean) / self.std,
+                             (target[train] - self.t_mean) / self.t_std)  # fmt: skip
         self.validation = (X[validation], y[validation])
-        predicted = self(X[validation])
-        self.error = float(np.sqrt(np.mean((predicted - y[validation]) ** 2)))
+        self.raw_spread = float(np.std(target))
+        self.raw_error = float(np.sqrt(np.mean((self.raw(X[validation]) - target[validation]) ** 2)))
+        with np.errstate(all="ignore"):
+            self.error = float(np.sqrt(np.mean((self(X[validation]) - y[validation]) ** 2)))
 
-    def __call__(self, X):
+    def raw(self, X):
         threadpoolctl = require("decompose", "threadpoolctl")
         with threadpoolctl.threadpool_limits(1):
             z = self.network.predict((X - self.mean) / self.std)
-        return z * self.y_std + self.y_mean
+        return z * self.t_std + self.t_mean
+
+    def to_values(self, raw):
+        if not self.log:
+            return raw
+        with np.errstate(all="ignore"):
+            return self.sign * np.exp(raw)
+
+    def __call__(self, X):
+        return self.to_values(self.raw(X))
+
+    def raw_noise(self, noise):
+        """Targets' noise `noise` (an RMS) in the network's space: in log |y|,
+        as a relative error, the noise over the targets' RMS."""
+        if not self.log:
+            return noise
+        return noise / float(np.sqrt(np.mean(self.validation[1] ** 2)))
 
 
 # --- Structure tests -----------------------------------------------------------
@@ -429,7 +463,7 @@ def _pair_tests(surrogate, X, rng, noise):
     one_sign = np.all(X > 0, axis=0) | np.all(X < 0, axis=0)
     log_spread = np.array([np.log(np.abs(X[:, j])).std() if one_sign[j] else 0.0
                            for j in range(d)])  # fmt: skip
-    error = math.hypot(surrogate.error, noise)
+    error = math.hypot(surrogate.raw_error, surrogate.raw_noise(noise))
     batches, tests = [points], []
     for i in range(d):
         for j in range(i + 1, d):
@@ -454,7 +488,7 @@ def _pair_tests(surrogate, X, rng, noise):
                     continue
                 tests.append((i, j, kind, inside, len(batches)))
                 batches.extend([moved, single])
-    values = surrogate(np.concatenate(batches))
+    values = surrogate.raw(np.concatenate(batches))
     values = values.reshape(len(batches), TEST_POINTS)
     accepted = []
     for i, j, kind, inside, at in tests:
@@ -511,18 +545,29 @@ def _separability_test(surrogate, X, y, rng, noise):
         a_b = q.copy()
         a_b[:, rest] = p[:, rest]
         mixed.extend([a_b_, a_b])
-    values = surrogate(np.concatenate([p, q, *mixed])).reshape(-1, TEST_POINTS)
+    raw = surrogate.raw(np.concatenate([p, q, *mixed])).reshape(-1, TEST_POINTS)
+    values = surrogate.to_values(raw)
     held_x, held_y = surrogate.validation
     held = surrogate(held_x)
     for name, (forward, usable) in _TRANSFORMS.items():
         if not usable(y):
             continue
+        in_log = name == "product" and surrogate.log
         with np.errstate(all="ignore"):
-            f = forward(values)
-            error = np.sqrt(np.mean((forward(held) - forward(held_y)) ** 2))
+            if in_log:
+                # f = g h is log |f| = log |g| + log |h|: a sum in the
+                # network's own space.
+                f = raw
+                error = surrogate.raw_error
+            else:
+                f = forward(values)
+                error = np.sqrt(np.mean((forward(held) - forward(held_y)) ** 2))
         if not np.isfinite(error):
             continue
-        error = math.hypot(error, _transformed_noise(forward, held_y, noise))
+        if in_log:
+            error = math.hypot(error, surrogate.raw_noise(noise))
+        else:
+            error = math.hypot(error, _transformed_noise(forward, held_y, noise))
         if not np.all(np.isfinite(f)) or error == 0.0:
             continue
         spread = np.sqrt(np.mean((f[0] - f[1]) ** 2))
@@ -531,7 +576,7 @@ def _separability_test(surrogate, X, y, rng, noise):
         # Of the accepted splits, the most balanced, then the lowest statistic.
         accepted = []
         for k, (part, rest) in enumerate(splits):
-            if name == "product":
+            if name == "product" and not in_log:
                 # Each product's error is |f| e to first order; scaled so
                 # that independent errors give 2, as for a sum.
                 mixed_pair = f[2 + 2 * k] * f[3 + 2 * k]
@@ -589,10 +634,10 @@ class _Context:
 def _solve(problem, context):
     """(tokens in the caller's variables, Step) of a problem."""
     d = problem.X.shape[1]
-    if d > 2 and len(problem.y) >= MIN_ROWS and _has_time(context):
+    if d >= 2 and len(problem.y) >= MIN_ROWS and _has_time(context):
         surrogate = _Surrogate(problem.X, problem.y, context.rng, context.random_state)
         spread = float(np.std(problem.y))
-        if spread > 0.0 and surrogate.error <= MAX_RELATIVE_ERROR * spread:
+        if spread > 0.0 and surrogate.raw_error <= MAX_RELATIVE_ERROR * surrogate.raw_spread:
             pairs = _pair_tests(surrogate, problem.X, context.rng, problem.noise)
             if pairs:
                 return _reduce_pairs(problem, pairs, context)
@@ -661,38 +706,20 @@ def _split(problem, surrogate, split, context):
     name, statistic, part, rest = split
     forward = _TRANSFORMS[name][0]
     X, y, rng = problem.X, problem.y, context.rng
-    # The surrogate side is the smaller part; the other is searched on the
-    # data's own targets with the first part taken out.
-    if len(rest) < len(part):
-        part, rest = rest, part
+    # Both parts are read from the surrogate: taking the first part out of
+    # the data's targets instead would leave its constants' errors, a
+    # function of the first part's variables, in the second part's targets.
     multiplicative = name == "product"
-    noise = math.hypot(surrogate.error, problem.noise)
     rows = rng.permutation(len(y))[:PART_ROWS]
-    first = _Problem(X[rows][:, part], _read_part(surrogate, X, rows, part, forward,
-                                                  multiplicative, rng),
-                     None, [problem.definitions[j] for j in part], problem.caller_X[rows],
-                     noise)  # fmt: skip
-    first_tokens, first_step = _solve(first, context)
-
-    found = _evaluate(first_tokens, problem.caller_X)
-    with np.errstate(all="ignore"):
-        rest_targets = y / found if multiplicative else forward(y) - found
-        size = np.sqrt(np.mean(found**2))
-    if np.all(np.isfinite(rest_targets)) and not (
-        multiplicative and np.min(np.abs(found)) < 1e-3 * size
-    ):
-        second = _Problem(X[:, rest], rest_targets, problem.weights,
-                          [problem.definitions[j] for j in rest], problem.caller_X,
-                          problem.noise)  # fmt: skip
-    else:
-        # The first part vanishes or is undefined on some rows: the second
-        # is read from the surrogate too.
-        second = _Problem(X[rows][:, rest], _read_part(surrogate, X, rows, rest, forward,
-                                                       multiplicative, rng),
-                          None, [problem.definitions[j] for j in rest], problem.caller_X[rows],
-                          noise)  # fmt: skip
-    second_tokens, second_step = _solve(second, context)
-
+    parts = []
+    for variables in (part, rest):
+        targets = _read_part(surrogate, X, rows, variables, forward, multiplicative, rng)
+        noise = _part_noise(surrogate, problem, forward, multiplicative, targets)
+        sub = _Problem(X[rows][:, variables], targets, None,
+                       [problem.definitions[j] for j in variables], problem.caller_X[rows],
+                       noise)  # fmt: skip
+        parts.append((sub, *_solve(sub, context)))
+    (first, first_tokens, first_step), (second, second_tokens, second_step) = parts
     tokens = _combine(name, first_tokens, second_tokens, y)
     tokens, _ = _refine(tokens, problem.caller_X, y, problem.weights)
     words = {"none": "f = g + h", "product": "f = g * h", "square": "f^2 = g + h",
@@ -705,6 +732,24 @@ def _split(problem, surrogate, split, context):
     return tokens, step
 
 
+def _part_noise(surrogate, problem, forward, multiplicative, targets):
+    """The error of a part's targets read from the surrogate. A factor's
+    scale is arbitrary, so its error is the surrogate's relative error times
+    the factor's size; a term's is the surrogate's error in the transformed
+    targets."""
+    held_x, held_y = surrogate.validation
+    with np.errstate(all="ignore"):
+        if multiplicative:
+            if surrogate.log:
+                relative = math.hypot(surrogate.raw_error, surrogate.raw_noise(problem.noise))
+            else:
+                size = float(np.sqrt(np.mean(held_y**2)))
+                relative = math.hypot(surrogate.error, problem.noise) / size
+            return relative * float(np.sqrt(np.mean(targets**2)))
+        error = float(np.sqrt(np.mean((forward(surrogate(held_x)) - forward(held_y)) ** 2)))
+    return math.hypot(error, _transformed_noise(forward, held_y, problem.noise))
+
+
 def _read_part(surrogate, X, rows, part, forward, multiplicative, rng):
     """Targets of the part `part` at the given rows: the surrogate with the
     other variables fixed at reference rows, averaged over them. For a
@@ -713,8 +758,11 @@ def _read_part(surrogate, X, rows, part, forward, multiplicative, rng):
     references = X[rng.integers(0, len(X), REFERENCE_POINTS)]
     grid = np.repeat(references, len(rows), axis=0)
     grid[:, part] = np.tile(X[rows][:, part], (REFERENCE_POINTS, 1))
-    read = surrogate(grid).reshape(REFERENCE_POINTS, len(rows))
+    raw = surrogate.raw(grid).reshape(REFERENCE_POINTS, len(rows))
+    read = surrogate.to_values(raw)
     with np.errstate(all="ignore"):
+        if multiplicative and surrogate.log:
+            return surrogate.to_values(raw.mean(0))
         if multiplicative:
             signs = np.where(read.mean(1) < 0, -1.0, 1.0)
             return (signs[:, None] * read).mean(0)

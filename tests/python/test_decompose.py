@@ -103,18 +103,27 @@ def test_a_distance_is_found_through_two_differences():
     found = decompose(X, y, time_limit=None, searcher=small_searcher())
     assert isinstance(found.result, tov_sr.SearchResult)
     assert found.formula == (
-        "Sqrt(Plus(Square(Subtract(v_{0}, v_{1})), Square(Subtract(v_{2}, v_{3}))))"
+        "Sqrt(Plus(Plus(Times(C, Square(Subtract(v_{0}, v_{1}))), C), "
+        "Plus(Times(C, Square(Subtract(v_{2}, v_{3}))), C)))"
     )
-    assert found.error < 1e-25
-    assert np.allclose(found.eval_batch(X), y, rtol=1e-13)
+    assert found.error < 1e-20
+    assert np.allclose(found.eval_batch(X), y, rtol=1e-12)
     record = found.decomposition
-    assert steps(record) == ["choice", [["search", []], ["pair", [["search", []]]]]]
+    assert steps(record) == [
+        "choice",
+        [["search", []], ["pair", [["separable", [["search", []], ["search", []]]]]]],
+    ]
     pair = record.children[1]
     assert pair.detail == (
         "depends only on difference Subtract(v_{0}, v_{1}), difference Subtract(v_{2}, v_{3})"
     )
     assert pair.variables == ("v_{0}", "v_{1}", "v_{2}", "v_{3}")
-    assert pair.children[0].variables == ("Subtract(v_{0}, v_{1})", "Subtract(v_{2}, v_{3})")
+    split = pair.children[0]
+    assert split.variables == ("Subtract(v_{0}, v_{1})", "Subtract(v_{2}, v_{3})")
+    assert split.detail == (
+        "f^2 = g + h with g of (Subtract(v_{0}, v_{1})), h of (Subtract(v_{2}, v_{3}))"
+    )
+    assert split.children[0].formula == "Plus(Times(C, Square(Subtract(v_{0}, v_{1}))), C)"
     assert record.detail == "the recombined formula is chosen"
     assert str(record).splitlines()[0] == "choice: the recombined formula is chosen"
 
