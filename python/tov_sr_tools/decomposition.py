@@ -82,6 +82,8 @@ UNDECOMPOSED_SHARE = 0.25
 MIN_SEARCH_SECONDS = 0.1
 
 _EPSILON = 2.220446049250313e-16
+# The clock of the budget; tests put their own in its place.
+_clock = time.monotonic
 _VAR, _PARAM, _OP = 2, 3, 4
 _STATE_VERSION = 1
 
@@ -92,7 +94,9 @@ class Step:
 
     Attributes
     ----------
-    kind : {"units", "pair", "separable", "search"}
+    kind : {"choice", "units", "pair", "separable", "search"}
+        "choice": the root, whose children are the undecomposed search and
+        the decomposition, and whose detail says which result was chosen;
         "units": the law reduced to dimensionless groups, y = M f(groups);
         "pair": two variables replaced by their combination; "separable":
         the law split into two parts; "search": a part searched directly.
@@ -784,9 +788,6 @@ def _combine(name, first, second, y):
 
 
 # --- The entry point -----------------------------------------------------------
-
-_clock = time.monotonic
-
 
 def _checked(X, y, weights, time_limit, searcher, random_state):
     X = np.array(X, dtype=np.float64, copy=True)
