@@ -146,6 +146,19 @@ def test_parts_of_a_transformed_sum_are_recombined_with_their_constants_refined(
     assert "Sin(v_{1})" in split.children[1].formula
 
 
+def test_with_units_the_groups_are_decomposed():
+    X = np.random.default_rng(3).uniform(1.0, 5.0, (1500, 4))
+    y = np.sqrt((X[:, 1] - X[:, 0]) ** 2 + (X[:, 3] - X[:, 2]) ** 2)
+    searcher = small_searcher(max_complexity=6)
+    found = decompose(X, y, time_limit=None, searcher=searcher, x_units=["m"] * 4, y_units="m")
+    units = found.decomposition.children[1]
+    assert units.kind == "units"
+    assert units.detail == "y = M f(groups), M = v_{0}"
+    analysis = searcher.fit(X, y, x_units=["m"] * 4, y_units="m").dimensional_analysis
+    assert units.children[0].variables == analysis["groups"]
+    assert units.formula.startswith("Times(v_{0}, ")
+
+
 def x(j):
     return D._var(j)
 
