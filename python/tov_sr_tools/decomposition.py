@@ -640,8 +640,9 @@ def _solve(problem, context):
     d = problem.X.shape[1]
     if d >= 2 and len(problem.y) >= MIN_ROWS and _has_time(context):
         surrogate = _Surrogate(problem.X, problem.y, context.rng, context.random_state)
-        spread = float(np.std(problem.y))
-        if spread > 0.0 and surrogate.raw_error <= MAX_RELATIVE_ERROR * surrogate.raw_spread:
+        if 0.0 < surrogate.raw_spread and (
+            surrogate.raw_error <= MAX_RELATIVE_ERROR * surrogate.raw_spread
+        ):
             pairs = _pair_tests(surrogate, problem.X, context.rng, problem.noise)
             if pairs:
                 return _reduce_pairs(problem, pairs, context)
