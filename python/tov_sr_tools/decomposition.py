@@ -68,8 +68,8 @@ SEPARABLE_THRESHOLD = 2.0
 # the surrogate by at least this many of its errors.
 RESOLUTION = 10.0
 TEST_POINTS = 400
-REFERENCE_POINTS = 8  # fixed points the surrogate side's targets average over
-PART_ROWS = 2000  # rows of a part whose targets are read from the surrogate
+REFERENCE_POINTS = 8  # fixed points a part's targets are averaged over
+PART_ROWS = 2000  # rows of a part, whose targets are read from the surrogate
 
 # A search stops at an error of this times mean(y²) on the data's own
 # targets, and at (2 × their noise)² on targets read from the surrogate.
@@ -84,6 +84,7 @@ MIN_SEARCH_SECONDS = 0.1
 _EPSILON = 2.220446049250313e-16
 # The clock of the budget; tests put their own in its place.
 _clock = time.monotonic
+# Token kinds and the format version of SearchResult's pickle state.
 _VAR, _PARAM, _OP = 2, 3, 4
 _STATE_VERSION = 1
 
