@@ -97,7 +97,9 @@ class Step:
     ----------
     kind : {"choice", "units", "pair", "separable", "search"}
         "choice": the root, whose children are the undecomposed search and
-        the decomposition, and whose detail says which result was chosen;
+        the decompositions (with units: of the groups, then of the
+        variables, unless the first is exact), and whose detail says which
+        result was chosen;
         "units": the law reduced to dimensionless groups, y = M f(groups);
         "pair": two variables replaced by their combination; "separable":
         the law split into two parts; "search": a part searched directly.
@@ -832,7 +834,8 @@ def decompose(
     """Searches a law in parts where a surrogate shows it splits.
 
     First the undecomposed search (with units, the reduction to
-    dimensionless groups, y = M f(groups), whose f is then decomposed);
+    dimensionless groups, y = M f(groups), whose f is then decomposed, and
+    then, in the other half of the time left, the variables themselves);
     then a neural-network surrogate of the data is asked for pair
     symmetries (f depends on x_i - x_j, x_i + x_j, x_i / x_j or x_i * x_j
     only), for a split of the variables into a sum or a product, and for
@@ -919,22 +922,39 @@ def decompose(
         return DecompositionResult(undecomposed, Step("choice", "the undecomposed search is exact",
                                                       searched.variables, children=(searched,)))
 
-    problem, monomial, groups = _reduced_problem(undecomposed, X, y, weights, units)
-    budget = _Budget(deadline, problem.X.shape[1], _clock)
-    context = _Context(searcher, budget, np.random.default_rng(random_state), random_state)
-    tokens, step = _solve(problem, context)
-    if monomial is not None or groups is not None:
-        if monomial is not None:
-            tokens = _apply("Times", monomial, tokens)
-        detail = "y = M f(groups)" + ("" if monomial is None else f", M = {_formula(monomial)}")
-        step = Step("units", detail, searched.variables, None, (step,), _formula(tokens))
-    tokens, error = _refine(tokens, X, y, weights)
-    recombined = _rebuild(tokens, error)
-    chosen = select([undecomposed, recombined], "penalty",
-                    complexity_penalty=searcher.complexity_penalty, target_scale=scale)  # fmt: skip
-    which = "recombined" if chosen is recombined else "undecomposed"
+    rng = np.random.default_rng(random_state)
+    problems = [_reduced_problem(undecomposed, X, y, weights, units)]
+    if problems[0][2] is not None:
+        # Groups are ratios and products of the variables: a structure in
+        # the variables themselves (a difference, a sum of squares) may not
+        # survive the reduction, so the variables are decomposed too.
+        problems.append((_Problem(X, y, weights, [_var(j) for j in range(X.shape[1])], X),
+                         None, None))  # fmt: skip
+    results, records = [undecomposed], [searched]
+    for k, (problem, monomial, groups) in enumerate(problems):
+        # With two problems the first gets half the time left.
+        end = deadline
+        if deadline is not None and k < len(problems) - 1:
+            end = _clock() + (deadline - _clock()) / (len(problems) - k)
+        budget = _Budget(end, problem.X.shape[1], _clock)
+        tokens, step = _solve(problem, _Context(searcher, budget, rng, random_state))
+        if groups is not None:
+            if monomial is not None:
+                tokens = _apply("Times", monomial, tokens)
+            detail = "y = M f(groups)" + ("" if monomial is None else f", M = {_formula(monomial)}")
+            step = Step("units", detail, searched.variables, None, (step,), _formula(tokens))
+        tokens, error = _refine(tokens, X, y, weights)
+        results.append(_rebuild(tokens, error))
+        records.append(step)
+        if error <= _floor(scale):
+            break
+    chosen = select(results, "penalty", complexity_penalty=searcher.complexity_penalty,
+                    target_scale=scale)  # fmt: skip
+    which = "undecomposed" if chosen is undecomposed else "recombined"
+    if len(results) > 2 and chosen is not undecomposed:
+        which += " (groups)" if chosen is results[1] else " (variables)"
     record = Step("choice", f"the {which} formula is chosen", searched.variables,
-                  children=(searched, step))  # fmt: skip
+                  children=tuple(records))  # fmt: skip
     return DecompositionResult(chosen, record)
 
 

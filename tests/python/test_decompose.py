@@ -157,6 +157,13 @@ def test_with_units_the_groups_are_decomposed():
     analysis = searcher.fit(X, y, x_units=["m"] * 4, y_units="m").dimensional_analysis
     assert units.children[0].variables == analysis["groups"]
     assert units.formula.startswith("Times(v_{0}, ")
+    # The differences do not survive the reduction to ratios: the variables
+    # themselves are decomposed too, and that formula is exact.
+    variables = found.decomposition.children[2]
+    assert variables.kind == "pair"
+    assert variables.variables == ("v_{0}", "v_{1}", "v_{2}", "v_{3}")
+    assert found.decomposition.detail == "the recombined (variables) formula is chosen"
+    assert found.error < 1e-20
 
 
 def x(j):
