@@ -100,7 +100,7 @@ def steps(step):
 def test_a_distance_is_found_through_two_differences():
     X = np.random.default_rng(10).uniform(1.0, 5.0, (1500, 4))
     y = np.sqrt((X[:, 1] - X[:, 0]) ** 2 + (X[:, 3] - X[:, 2]) ** 2)
-    found = decompose(X, y, time_limit=None, searcher=small_searcher())
+    found = decompose(X, y, time_limit=None, searcher=small_searcher(max_complexity=4))
     assert isinstance(found.result, tov_sr.SearchResult)
     assert found.formula == (
         "Sqrt(Plus(Plus(Times(C, Square(Subtract(v_{0}, v_{1}))), C), "
@@ -149,7 +149,7 @@ def test_parts_of_a_transformed_sum_are_recombined_with_their_constants_refined(
 def test_with_units_the_groups_are_decomposed():
     X = np.random.default_rng(3).uniform(1.0, 5.0, (1500, 4))
     y = np.sqrt((X[:, 1] - X[:, 0]) ** 2 + (X[:, 3] - X[:, 2]) ** 2)
-    searcher = small_searcher(max_complexity=6)
+    searcher = small_searcher(max_complexity=4)
     found = decompose(X, y, time_limit=None, searcher=searcher, x_units=["m"] * 4, y_units="m")
     units = found.decomposition.children[1]
     assert units.kind == "units"
@@ -312,7 +312,7 @@ def test_the_same_seed_gives_the_same_result_whatever_the_threads():
         import tov_sr
         X = np.random.default_rng(4).uniform(1.0, 3.0, (1200, 4))
         y = X[:, 0] * X[:, 1] + np.sin(X[:, 2] - X[:, 3])
-        s = tov_sr.Searcher(max_complexity=6, beam_width=100, max_search_rows=300,
+        s = tov_sr.Searcher(max_complexity=4, beam_width=100, max_search_rows=300,
                             linear_scaling=True, verbose=False)
         found = decompose(X, y, time_limit=None, searcher=s, random_state=3)
         print(found.formula, found.error.hex(), [p.hex() for p in found.parameters])
