@@ -22,6 +22,13 @@ the factor of its unit).
     python benchmarks/feynman.py                          # everything: about 2 hours
     python benchmarks/feynman.py --min-variables 4 --noise 0 --results runs.jsonl
     python benchmarks/feynman.py --laws I.12.11 II.11.3 --time-limit 5 --modes units
+    python benchmarks/feynman.py --decompose --min-variables 4 --samples 10000 1000 \
+        --time-limit 60 --results decompose.jsonl
+
+With --decompose, each run is `tov_sr_tools.decompose` instead of one
+search (its searches with the same settings and at most 1,000 rows each);
+its modes are recorded as "decompose" and "decompose+units", and each run
+also reports the steps the decomposition accepted.
 
 With --results, each run is appended to the file as one JSON line, and runs
 already in the file are not repeated (an interrupted benchmark resumes).
@@ -174,6 +181,8 @@ def nmse(predicted, y):
 
 
 def run(law, noise, mode, options):
+    if options.decompose:
+        return run_decompose(law, noise, mode, options)
     X_train, y_train, X_test, y_test = sample(law, noise, *options.samples)
     searcher = tov_sr.Searcher(
         max_complexity=options.max_complexity,
@@ -199,6 +208,43 @@ def run(law, noise, mode, options):
         return {**row, "nmse": math.inf, "formula": f"{type(result).__name__}: {result}"}
     error = nmse(np.asarray(result.eval_batch(X_test)), y_test)
     return {**row, "nmse": error, "formula": result.formula}
+
+
+def run_decompose(law, noise, mode, options):
+    from tov_sr_tools import decompose
+
+    X_train, y_train, X_test, y_test = sample(law, noise, *options.samples)
+    searcher = tov_sr.Searcher(
+        max_complexity=options.max_complexity,
+        beam_width=options.beam_width,
+        verbose=False,
+        linear_scaling=True,
+        max_search_rows=1000,
+    )
+    units = {"x_units": law.units, "y_units": law.target_unit} if mode == "units" else {}
+    start = time.perf_counter()
+    try:
+        found = decompose(X_train, y_train, time_limit=options.time_limit, searcher=searcher,
+                          **units)  # fmt: skip
+    except (tov_sr.TovComplexityError, tov_sr.TovDimensionError) as error:
+        found = error
+    seconds = time.perf_counter() - start
+    row = {"law": law.name, "variables": len(law.variables), "noise": noise,
+           "mode": "decompose" + ("+units" if mode == "units" else ""), "seconds": seconds}  # fmt: skip
+    if isinstance(found, Exception):
+        return {**row, "nmse": math.inf, "formula": f"{type(found).__name__}: {found}",
+                "steps": []}  # fmt: skip
+    error = nmse(np.asarray(found.eval_batch(X_test)), y_test)
+    return {**row, "nmse": error, "formula": found.formula,
+            "steps": accepted_steps(found.decomposition)}  # fmt: skip
+
+
+def accepted_steps(step):
+    """The kinds of the accepted steps below the final choice, depth first."""
+    kinds = [] if step.kind in ("choice", "search") else [step.kind]
+    for child in step.children:
+        kinds.extend(accepted_steps(child))
+    return kinds
 
 
 def exact(row):
@@ -247,6 +293,8 @@ def main():
     parser.add_argument("--meet-in-the-middle", action="store_true",
                         help="formulas from two retained ones, found by lookup")
     parser.add_argument("--results", type=Path, help="JSON lines file to append to and resume from")
+    parser.add_argument("--decompose", action="store_true",
+                        help="run tov_sr_tools.decompose instead of one search")
     options = parser.parse_args()  # fmt: skip
 
     laws = load_laws()
@@ -267,6 +315,8 @@ def main():
         for line in options.results.read_text().splitlines():
             row = json.loads(line)
             done[(row["law"], row["noise"], row["mode"])] = row
+    if options.decompose:
+        print("tov_sr_tools.decompose, searches on at most 1000 rows")
     print(f"{len(chosen)} laws, time limit {options.time_limit} s, max_complexity "
           f"{options.max_complexity}, beam_width {options.beam_width}, linear scaling, "
           f"max_terms {options.max_terms}"
@@ -278,17 +328,36 @@ def main():
     for law in chosen:
         for noise in options.noise:
             for mode in options.modes:
-                row = done.get((law.name, noise, mode))
+                mode_name = mode
+                if options.decompose:
+                    mode_name = "decompose" + ("+units" if mode == "units" else "")
+                row = done.get((law.name, noise, mode_name))
                 if row is None:
                     row = run(law, noise, mode, options)
                     if options.results:
                         with options.results.open("a") as out:
                             out.write(json.dumps(row) + "\n")
                 rows.append(row)
-                print(f"| {law.name} | {row['variables']} | {noise:g} | {mode} "
+                print(f"| {law.name} | {row['variables']} | {noise:g} | {row['mode']} "
                       f"| {'yes' if exact(row) else 'no'} | {1.0 - row['nmse']:.10f} "
                       f"| {row['seconds']:.2f} | `{row['formula']}` |", flush=True)  # fmt: skip
-    print_summary(rows, options.noise, options.modes)
+    if options.decompose:
+        modes = ["decompose" + ("+units" if mode == "units" else "") for mode in options.modes]
+        print_summary(rows, options.noise, modes)
+        print("\n| noise | mode | runs | a step accepted | pair | separable | units |")
+        print("|---:|---|---:|---:|---:|---:|---:|")
+        for noise in options.noise:
+            for mode in modes:
+                subset = [r for r in rows if r["noise"] == noise and r["mode"] == mode]
+                if not subset:
+                    continue
+                steps = [[s for s in r["steps"] if s != "units"] for r in subset]
+                counts = [sum(kind in r["steps"] for r in subset)
+                          for kind in ("pair", "separable", "units")]  # fmt: skip
+                print(f"| {noise:g} | {mode} | {len(subset)} | {sum(map(bool, steps))} | "
+                      f"{counts[0]} | {counts[1]} | {counts[2]} |")  # fmt: skip
+    else:
+        print_summary(rows, options.noise, options.modes)
     return 0
 
 

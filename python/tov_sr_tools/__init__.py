@@ -1,14 +1,15 @@
 """Companions to tov_sr: a scikit-learn estimator, model selection on a
 staircase, the staircase as a pandas DataFrame, SymPy export, a progress
-bar, plots of the staircase and of a fit, and a switch for the search's
-console output.
+bar, plots of the staircase and of a fit, a switch for the search's
+console output, and the search of a law in parts (`decompose`).
 
 Each needs only what it uses: `TovRegressor` needs scikit-learn,
 `staircase_frame` pandas, `to_sympy` SymPy, `DaskSearcher` Dask's
 distributed scheduler, `progress_bar` tqdm, `plot_staircase` and `plot_fit`
-matplotlib; they are imported on first use, so `import tov_sr_tools` itself
-needs nothing beyond tov_sr. A missing one raises an ImportError that names
-the extra to install (`pip install "tov_sr[sklearn]"`).
+matplotlib, `decompose` scikit-learn (and with it SciPy); they are imported
+on first use, so `import tov_sr_tools` itself needs nothing beyond tov_sr. A
+missing one raises an ImportError that names the extra to install
+(`pip install "tov_sr[sklearn]"`).
 """
 
 from tov_sr_tools._output import silence_search_output
@@ -24,6 +25,7 @@ __all__ = [
     "silence_search_output",
     "staircase_frame",
     "to_sympy",
+    "decompose",
 ]
 
 _LAZY = {
@@ -34,6 +36,7 @@ _LAZY = {
     "progress_bar": "tov_sr_tools.progress",
     "staircase_frame": "tov_sr_tools.export",
     "to_sympy": "tov_sr_tools.export",
+    "decompose": "tov_sr_tools.decomposition",
 }
 
 

@@ -12,6 +12,8 @@ _SOURCES = {
     "distributed": ("Dask's distributed scheduler", "parallel"),
     "matplotlib": ("matplotlib", "plot"),
     "tqdm": ("tqdm", "progress"),
+    "scipy": ("SciPy", "sklearn"),
+    "threadpoolctl": ("threadpoolctl", "sklearn"),
 }
 
 

@@ -76,6 +76,15 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         The Searcher's setting of that name: after every level, formulas
         built from two retained formulas (or one under a unary root) found
         by lookup join the staircase.
+    strategy : {"search", "auto"}
+        "search": one search with these settings. "auto": several, each on
+        the whole data, inside `time_limit`: the search as set, with units
+        (when `fit` is given them) and without, with `max_terms=3` (when
+        `max_terms` is 1), with meet in the middle (where the engine has
+        it), and `tov_sr_tools.decompose`; half the time goes to
+        `decompose`, the other half is shared equally by the searches. All
+        their staircases and the decomposition's result are merged and
+        `selection` picks one.
 
     Attributes
     ----------
@@ -88,6 +97,11 @@ class TovRegressor(RegressorMixin, BaseEstimator):
     feature_names_in_ : ndarray of str
         Column names, when `X` was a DataFrame (or an astropy Table) with
         string column names.
+    strategy_ : str
+        With strategy="auto": which one gave the chosen formula ("search",
+        "units", "sums", "meet in the middle" or "decompose").
+    decomposition_ : tov_sr_tools.decomposition.Step
+        With strategy="auto": the record of the decomposition's steps.
 
     Once fitted, `str(model)` is the chosen formula in the variables' names
     (see `tov_sr_tools.export.to_text`) when the variables have names, the
@@ -115,6 +129,7 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         progress=False,
         *,
         meet_in_the_middle=False,
+        strategy="search",
     ):
         self.max_complexity = max_complexity
         self.complexity_penalty = complexity_penalty
@@ -134,6 +149,7 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         self.verbose = verbose
         self.progress = progress
         self.meet_in_the_middle = meet_in_the_middle
+        self.strategy = strategy
 
     def fit(self, X, y, sample_weight=None, *, x_units=None, y_units=None, variable_names=None):
         """Searches the staircase on `X` and `y` and picks its formula.
@@ -211,7 +227,13 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         # their units (and the same magnitudes) from them.
         search_X = inputs if x_carried else X
         search_y = targets if y_carried else y
-        if self.progress:
+        if self.strategy not in ("search", "auto"):
+            raise ValueError(f"strategy must be 'search' or 'auto', not {self.strategy!r}")
+        if self.strategy == "auto":
+            self.candidates_, self.decomposition_, origins = self._fit_auto(
+                searcher, search_X, search_y, weights, x_units, y_units
+            )
+        elif self.progress:
             from tov_sr_tools.progress import progress_bar
 
             with progress_bar(total=searcher.max_complexity) as bar:
@@ -225,6 +247,8 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         samples = len(y) if weights is None else int(np.count_nonzero(weights))
         if self.selection == "cv":
             self.result_ = select_cv(self.candidates_, X, y, folds=5, sample_weight=weights)
+            if self.strategy == "auto":
+                self.strategy_ = origins[id(self.result_)]
             return self
         # Weighted as the search weighs its errors; squares past the double
         # range leave the errors as they are.
@@ -238,9 +262,41 @@ class TovRegressor(RegressorMixin, BaseEstimator):
             n_samples=samples,
             target_scale=scale if np.isfinite(scale) else None,
         )
+        if self.strategy == "auto":
+            self.strategy_ = origins[id(self.result_)]
         if self.snap:
             self.result_ = self.result_.snap(X, y, weights=weights)
         return self
+
+    def _fit_auto(self, searcher, X, y, weights, x_units, y_units):
+        """The merged staircases of the strategies, the decomposition's
+        record and each candidate's strategy by id."""
+        from tov_sr_tools.decomposition import _settings, decompose
+
+        positional, keywords = _settings(searcher)
+        tries = [("search", {}, {})]
+        units = {"x_units": x_units, "y_units": y_units}
+        if x_units is not None or y_units is not None:
+            tries = [("search", {}, {}), ("units", {}, units)]
+        if self.max_terms == 1:
+            tries.append(("sums", {"max_terms": 3}, {}))
+        if hasattr(tov_sr.Searcher, "meet_in_the_middle"):
+            tries.append(("meet in the middle", {"meet_in_the_middle": True}, {}))
+        limit = self.time_limit
+        share = None if limit is None else 0.5 * limit / len(tries)
+        candidates, origins = [], {}
+        for name, changes, given in tries:
+            variant = tov_sr.Searcher(*positional, **{**keywords, **changes, "time_limit": share})
+            for result in variant.find_candidates(X, y, weights=weights, **given):
+                candidates.append(result)
+                origins[id(result)] = name
+        found = decompose(
+            X, y, time_limit=None if limit is None else 0.5 * limit, searcher=searcher,
+            weights=weights, **units,
+        )  # fmt: skip
+        candidates.append(found.result)
+        origins[id(found.result)] = "decompose"
+        return candidates, found.decomposition, origins
 
     def predict(self, X):
         """The chosen formula's values at the samples `X` (as `fit` takes

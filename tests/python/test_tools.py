@@ -216,6 +216,7 @@ def test_importing_the_tools_needs_no_optional_package():
             [
                 "DaskSearcher",
                 "TovRegressor",
+                "decompose",
                 "plot_fit",
                 "plot_staircase",
                 "progress_bar",
