@@ -283,8 +283,32 @@ TermSelection::TermSelection(TermColumns columns, std::size_t max_terms, std::si
   }
   std::vector<std::size_t> shortest(columns_.screen.size());
   std::iota(shortest.begin(), shortest.end(), std::size_t{0});
+  std::vector<double> closeness(columns_.screen.size(), 0.0);
+  if (columns_.short_by_correlation) {
+    const std::span<const double> y = columns_.screen_targets;
+    double total = 0.0;
+    double sum = 0.0;
+    for (std::size_t i = 0; i < y.size(); ++i) {
+      total = total + (w.empty() ? 1.0 : w[i]);
+      sum = sum + (w.empty() ? y[i] : w[i] * y[i]);
+    }
+    const double mean = sum / total;
+    double y_ss = 0.0;
+    for (std::size_t i = 0; i < y.size(); ++i)
+      y_ss = y_ss + (w.empty() ? 1.0 : w[i]) * ((y[i] - mean) * (y[i] - mean));
+    for (std::size_t j = 0; j < columns_.screen.size(); ++j) {
+      const std::vector<double>& c = columns_.screen[j];
+      if (c.size() != y.size()) continue;
+      double cross = 0.0;
+      for (std::size_t i = 0; i < y.size(); ++i)
+        cross = cross + (w.empty() ? 1.0 : w[i]) * ((c[i] - screen_mean_[j]) * (y[i] - mean));
+      const double score = std::fabs(cross) / std::sqrt(screen_ss_[j] * y_ss);
+      if (std::isfinite(score)) closeness[j] = score;
+    }
+  }
   std::stable_sort(shortest.begin(), shortest.end(), [&](std::size_t a, std::size_t b) {
-    return columns_.sizes[a] < columns_.sizes[b];
+    if (columns_.sizes[a] != columns_.sizes[b]) return columns_.sizes[a] < columns_.sizes[b];
+    return closeness[a] > closeness[b];
   });
   for (const std::size_t j : shortest) {
     if (pool_.size() >= pool_limit_ / 2) break;

@@ -92,6 +92,10 @@ struct TermColumns {
   std::function<std::optional<std::vector<double>>(std::size_t)> fetch;
   std::span<const double> targets;
   std::span<const double> weights;
+  // Of formulas of one size, those closer to the screening targets (by
+  // weighted |correlation|) join the shortest half first, not those earlier
+  // in the library.
+  bool short_by_correlation = false;
 };
 
 // Models of m > 3 terms extend this many of the best models of m - 1.
@@ -99,7 +103,8 @@ inline constexpr std::size_t kForwardPaths = 64;
 
 // The models of 1, 2, ... terms over a library, each chosen from a pool
 // that grows as terms are added. Half the pool (rounded down) holds the
-// shortest formulas of the library, by token count, ties in library order.
+// shortest formulas of the library, by token count, ties in library order
+// (or by correlation with the targets, see TermColumns).
 // Before the model of m <= 3 terms, the library is ranked by the weighted
 // |correlation| of its screening columns with the residual of the best
 // model of m - 1 terms (the targets for m = 1), ties to the earlier

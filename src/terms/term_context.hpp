@@ -27,6 +27,9 @@ struct TermContext {
   std::size_t pool = 0;
   // Models stop growing at the first whose error is at most this.
   double tolerance = 0.0;
+  // Of short formulas of one size, those closer to the targets enter the
+  // pools first (see TermColumns).
+  bool short_by_correlation = false;
   std::function<bool()> stop;
 };
 

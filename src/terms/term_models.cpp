@@ -86,6 +86,7 @@ std::vector<FrontEntry> sum_models(std::span<const Expression> library, std::siz
   columns.screen_weights = context.screen_weights;
   columns.targets = context.objective.targets;
   columns.weights = context.objective.weights;
+  columns.short_by_correlation = context.short_by_correlation;
   if (!same_rows) {
     columns.fetch = [&](std::size_t j) -> std::optional<std::vector<double>> {
       const auto v = values_at(library[j], context.samples, context.operators);
@@ -155,6 +156,7 @@ Outcome<std::vector<SearchResult>> add_term_models(
   context.pool = std::min<std::uint64_t>(config.term_pool, kMaxTermPool);
   context.tolerance = tolerance;
   context.stop = stop;
+  context.short_by_correlation = config.meet_in_the_middle;
 
   const std::vector<Expression> affine_library =
       term_library(data.variables, retained, Wrappers::Affine);
