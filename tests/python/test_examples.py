@@ -34,6 +34,8 @@ SHOWS = {
     "physical_units.py": "with units: SearchResult(formula='Times(Times(v_{0}, v_{1}), Plus(C, "
     "Times(Divide(Times(v_{2}, v_{3}), v_{1}), Sin(v_{4}))))'",
     "units_as_recorded.py": "law: F = q*E*(0.9999 + B*v/E*sin(theta))",
+    "meet_in_the_middle.py": "  with:    Divide(Subtract(v_{0}, Times(v_{1}, v_{2})), Sqrt(Subtract(C, "
+    "Square(Divide(v_{1}, v_{3})))))  (error 2.94e-32)",
 }
 
 
