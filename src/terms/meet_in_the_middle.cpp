@@ -12,13 +12,10 @@
 #include <set>
 #include <string>
 #include <tuple>
-#include <unordered_map>
 #include <utility>
 
-#include "fit/optimizer.hpp"
 #include "fit/scoring.hpp"
 #include "formula/builder.hpp"
-#include "formula/exact_constant.hpp"
 #include "ops/registry.hpp"
 #include "terms/term_library.hpp"
 

@@ -12,22 +12,25 @@
 // reach is the sum of two levels.
 //
 // The key. Every half's real parts on m key rows (m = min(n, 32), spread
-// over the searched rows), weighted by sqrt(w), are normalised (scale:
-// to unit length; affine: centred, then to unit length) and projected on
-// six fixed directions; the projections, quantised in cells of width
-// kCell, are the key. A half is filed under every combination of its own
-// cell and the nearer neighbouring cell in each projection (64 keys), so a
-// query finds, in one cell of its own, every half whose normalised key-row
-// vector lies within sqrt(2 kTolerance) of its own (or of its negation):
-// every projection then differs by at most that, which is less than half a
-// cell. A rounding boundary thus never loses a hit, exact or not.
+// over the searched rows), weighted by sqrt(w), are normalised (scale: to
+// unit length; affine: centred, then to unit length) and projected on six
+// fixed directions; the projections, in cells of width 3 sqrt(2 kPairTolerance),
+// are the key. A half is filed under its own cell and, in each projection
+// where it lies within sqrt(2 kPairTolerance) of a cell's edge, under the
+// neighbouring cell too. A hit differs from its query by at most that in
+// every projection, so the query's own cell always holds it: a rounding
+// boundary never loses a hit, exact or not. Every retained formula is filed
+// with every enabled unary operator over it too, so the other half may be
+// one level longer than the levels' formulas.
 //
-// A hit is a half X with 1 - |cos| <= kTolerance between the query and X
+// A hit is a half X with 1 - |cos| <= kPairTolerance between the query and X
 // on the key rows and again on every searched row (the cosine of the
-// normalised vectors, weighted). Hits are ranked by the all-rows score, ties
+// normalised vectors, weighted). Hits are ranked by the all-rows score (within
+// 1e-12 equal, then the shorter formula first), ties
 // to the earlier (root formula, root, half); the best kPairCandidates of a
 // level become formulas, with every constant refined together
-// (kFinalIterations, the search's objective, the searched rows).
+// (kFinalIterations, the search's objective, the searched rows); once a
+// shorter one is exact within the rounding floor, longer ones are left out.
 //
 // Deterministic: every loop runs in the order of the retained formulas
 // (level by level, each level in its retained order), roots in a fixed
