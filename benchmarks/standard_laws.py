@@ -4,7 +4,8 @@
 Each law is sampled at random training points and, separately, at random
 test points; Gaussian noise of a given fraction of RMS(y) is added to the
 training targets only. One search per law, noise level and mode ("plain", or
-"scaled" with `linear_scaling=True`), each with a time limit, through
+"scaled" with `linear_scaling=True`, and "pairs", not run by default, with
+`meet_in_the_middle=True` too), each with a time limit, through
 `Searcher.fit`. Per run the table shows:
 
 - exact: the returned formula, evaluated on the noise-free test points, has
@@ -149,7 +150,13 @@ GROUPS = {
     "nguyen": [name for name in LAWS if name.startswith("Nguyen")],
     "feynman": [name for name in LAWS if not name.startswith("Nguyen")],
 }
-MODES = {"plain": False, "scaled": True}
+# The settings of each mode; "pairs" adds meet in the middle to "scaled".
+MODES = {
+    "plain": {"linear_scaling": False},
+    "scaled": {"linear_scaling": True},
+    "pairs": {"linear_scaling": True, "meet_in_the_middle": True},
+}
+DEFAULT_MODES = ["plain", "scaled"]
 EXACT_NMSE = 1e-10
 
 
@@ -308,7 +315,7 @@ def run(name, noise, mode, options):
         beam_width=options.beam_width,
         verbose=False,
         time_limit=options.time_limit,
-        linear_scaling=MODES[mode],
+        **MODES[mode],
     )
     levels = []
     start = time.perf_counter()
@@ -361,7 +368,7 @@ def main():
                         help="law names, or the groups 'nguyen' and 'feynman'")
     parser.add_argument("--noise", type=float, nargs="+", default=[0.0, 0.001, 0.01],
                         help="noise levels, as fractions of RMS(y)")
-    parser.add_argument("--modes", nargs="+", choices=list(MODES), default=list(MODES))
+    parser.add_argument("--modes", nargs="+", choices=list(MODES), default=DEFAULT_MODES)
     parser.add_argument("--samples", type=int, nargs=2, default=[100, 200],
                         metavar=("TRAIN", "TEST"), help="training and test points")
     parser.add_argument("--max-complexity", type=int, default=10)
