@@ -236,29 +236,6 @@ std::optional<std::vector<double>> needed(std::span<const double> y, std::span<c
   return q;
 }
 
-// q ~ alpha x + beta, weighted least squares.
-std::pair<double, double> affine_fit(std::span<const double> q, std::span<const double> x,
-                                     std::span<const double> weights) {
-  double total = 0.0, sum_q = 0.0, sum_x = 0.0;
-  for (std::size_t i = 0; i < q.size(); ++i) {
-    const double w = weights.empty() ? 1.0 : weights[i];
-    total = total + w;
-    sum_q = sum_q + w * q[i];
-    sum_x = sum_x + w * x[i];
-  }
-  const double mean_q = sum_q / total;
-  const double mean_x = sum_x / total;
-  double s_xx = 0.0, s_xq = 0.0;
-  for (std::size_t i = 0; i < q.size(); ++i) {
-    const double w = weights.empty() ? 1.0 : weights[i];
-    const double dx = x[i] - mean_x;
-    s_xx = s_xx + w * (dx * dx);
-    s_xq = s_xq + w * (dx * (q[i] - mean_q));
-  }
-  const double alpha = s_xx > 0.0 ? s_xq / s_xx : 0.0;
-  return {alpha, mean_q - alpha * mean_x};
-}
-
 // A formula's complex values on some rows, computed once and shared by the
 // halves built on it.
 struct Column {
@@ -661,7 +638,11 @@ std::vector<FrontEntry> MeetInTheMiddle::after_level(std::span<const Expression>
     } else {
       q = needed(y, {}, hit.binary, hit.unary);
     }
-    const auto [alpha, beta] = affine_fit(*q, *x_values, s.data.weights);
+    // q ~ alpha x + beta, by the least squares of linear scaling.
+    const Affine fit = fit_affine([&](std::size_t i) { return (*x_values)[i]; }, q->size(),
+                                  Objective::make(*q, s.data.weights, true, 0.0, 0.5));
+    const double alpha = fit.a;
+    const double beta = fit.b;
     const bool homogeneous = !hit.unary || kUnaryRoots[*hit.unary].homogeneous;
     Expression inner = formula_of(x);
     if (hit.c == kAffine) {
