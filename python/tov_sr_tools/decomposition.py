@@ -320,14 +320,15 @@ def _settings(searcher):
 
 def _variants(searcher, variables):
     """The settings tried on a part: the searcher's own, then sums and
-    products of terms and meet in the middle where the engine has them and
-    the searcher does not already use them."""
+    products of terms, then meet in the middle with those sums, where the
+    engine has them and the searcher does not already use them."""
     positional, keywords = _settings(searcher)
     variants = [keywords]
     if variables >= 2 and searcher.max_terms == 1:
         variants.append({**keywords, "max_terms": 3})
     if hasattr(tov_sr.Searcher, "meet_in_the_middle") and not keywords.get("meet_in_the_middle"):
-        variants.append({**keywords, "meet_in_the_middle": True})
+        # Its sums under a root (y² = a² + b²) need the sums' own settings.
+        variants.append({**variants[-1], "meet_in_the_middle": True})
     return positional, variants
 
 
