@@ -1,7 +1,7 @@
 """The module: contents, one-time creation, lazy NumPy, one interpreter, stub."""
 
-import importlib
 import ast
+import importlib
 import os
 import pathlib
 import subprocess
