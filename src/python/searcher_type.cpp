@@ -189,11 +189,6 @@ constexpr std::array<Parameter, 4> kConstantParameters = {{
 static_assert(well_formed(kFunctionParameters) && well_formed(kMultivariateParameters) &&
               well_formed(kConstantParameters));
 
-// The multivariate methods read their arguments by the function's positions.
-static_assert(at<kFunctionParameters>("ys") == at<kMultivariateParameters>("ys") &&
-              at<kFunctionParameters>("variable_names") ==
-                  at<kMultivariateParameters>("variable_names"));
-
 // A method's bound arguments, borrowed from the call.
 template <std::size_t N>
 struct Bound {
@@ -536,17 +531,18 @@ struct MethodTable {
   std::array<PyMethodDef, kSearchMethods.size() + 2> methods{};
 };
 
+// Made in place, since the method definitions point into the texts.
 template <std::size_t... row>
-MethodTable make_method_table(std::index_sequence<row...>) {
-  MethodTable table;
+std::unique_ptr<MethodTable> make_method_table(std::index_sequence<row...>) {
+  auto table = std::make_unique<MethodTable>();
   for (std::size_t i = 0; i < kSearchMethods.size(); ++i) {
     const SearchMethodRow& method = kSearchMethods[i];
-    table.docs[i] =
+    table->docs[i] =
         signed_doc(method.name, text_signature(method.signature.parameters, "$self"), method.doc);
   }
-  table.methods = {{
+  table->methods = {{
       {kSearchMethods[row].name.data(), fast_call<in_process<row>>(), METH_FASTCALL | METH_KEYWORDS,
-       table.docs[row].c_str()}...,
+       table->docs[row].c_str()}...,
       {"__reduce__", reduce, METH_NOARGS,
        "__reduce__($self)\n--\n\nReturns what pickle and copy need to rebuild the searcher."},
       {nullptr, nullptr, 0, nullptr},
@@ -555,8 +551,9 @@ MethodTable make_method_table(std::index_sequence<row...>) {
 }
 
 MethodTable& method_table() {
-  static MethodTable table = make_method_table(std::make_index_sequence<kSearchMethods.size()>());
-  return table;
+  static const std::unique_ptr<MethodTable> table =
+      make_method_table(std::make_index_sequence<kSearchMethods.size()>());
+  return *table;
 }
 
 // The constructor's text signature: the settings with their defaults as
