@@ -99,6 +99,18 @@ def test_the_docstring_header_names_every_definition():
         assert name in found
 
 
+def test_the_reference_reads_the_constructors_as_init():
+    """The site's copy of the stub changes the constructors only."""
+    pytest.importorskip("mkdocs")
+    hooks = load("mkdocs_hooks")
+    stub = (ROOT / "src" / "python" / "tov_sr.pyi").read_text(encoding="utf-8")
+    copy = hooks.as_init(stub)
+    assert "__new__" in stub and "__new__" not in copy
+    assert copy.count("def __init__(self,") == stub.count("def __new__(")
+    undone = copy.replace("def __init__(self,", "def __new__(\n        cls,")
+    assert undone.replace(") -> None: ...", ") -> Searcher: ...") == stub
+
+
 def test_the_layout_page_has_every_room():
     page = (ROOT / "docs" / "guide" / "layout.md").read_text(encoding="utf-8")
     rows = re.findall(r"^\| (\d+) \| `src/(\w+)` \|", page, re.M)
