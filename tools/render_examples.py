@@ -31,6 +31,7 @@ DURATION = re.compile(r"\bin \d+(?:\.\d+)? ?(?:µs|ms|s)\b")
 # search, by the label they start with.
 TIME_LIMITED = {
     "noisy_data.py": ("time limit: ", "  warning: time_limit of "),
+    "physical_units.py": ("without units: ",),
     "steering.py": ("within 2 s: ", "  warning: time_limit of "),
 }
 
