@@ -4,7 +4,7 @@
 //   kernel_shortcuts_benchmark [OPERATOR...]
 //
 // Built with the other benchmarks (CMake option TOV_SR_BUILD_BENCHMARKS=ON;
-// see the README's Benchmarks section).
+// see docs/guide/benchmarks.md).
 //
 // Each figure is the fastest of several timed rounds, so a busy neighbouring
 // core inflates it less.

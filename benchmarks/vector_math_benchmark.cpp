@@ -8,7 +8,7 @@
 // best of REPEATS passes over ELEMENTS elements.
 //
 // Built with the other benchmarks (CMake option TOV_SR_BUILD_BENCHMARKS=ON;
-// see the README's Benchmarks section).
+// see docs/guide/benchmarks.md).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>

@@ -6,11 +6,14 @@
 #      with glibc's other build of exp and log,
 #   3. the same C++ tests under AddressSanitizer and UndefinedBehaviorSanitizer,
 #   4. the Python tests against the installed module,
-#   5. the Python tests against a module built with the sanitizers.
+#   5. the documentation: the examples' recorded output and the site
+#      (mkdocs build --strict),
+#   6. the Python tests against a module built with the sanitizers.
 # Installs what is missing (Debian: GoogleTest, clang-format; PyPI: pytest,
 # NumPy, hypothesis, mypy, the build backend, and the optional extras the
 # tools module and its tests use: scikit-learn, pandas, SymPy, joblib, Dask,
-# matplotlib, tqdm, pint, pint-pandas, astropy). Set TOV_SR_QUICK=1 to skip the
+# matplotlib, tqdm, pint, pint-pandas, astropy; mkdocs, mkdocs-material and
+# mkdocstrings for the site). Set TOV_SR_QUICK=1 to skip the
 # sanitizer stages during development.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -32,7 +35,8 @@ fi
 "$PYTHON" -m pip install -q --disable-pip-version-check \
   "scikit-build-core>=0.10" "numpy>=2.0" "pytest>=7" "hypothesis>=6" mypy cmake \
   "scikit-learn>=1.6" "pandas>=1.5" "sympy>=1.10" "joblib>=1.3" "dask[distributed]>=2023.1" "matplotlib>=3.5" "tqdm>=4.40" \
-  "pint>=0.20" "pint-pandas>=0.5" "astropy>=5.0"
+  "pint>=0.20" "pint-pandas>=0.5" "astropy>=5.0" \
+  "mkdocs>=1.6" "mkdocs-material>=9.5" "mkdocstrings[python]>=0.26"
 
 step "Formatting and layout"
 git ls-files -- 'src/*.cpp' 'src/*.hpp' 'tests/*.cpp' 'tests/*.hpp' 'benchmarks/*.cpp' |
@@ -70,6 +74,12 @@ step "Installing the Python module"
 step "Python tests"
 # Run from outside the source tree so the installed module is the one tested.
 (cd tests && "$PYTHON" -m pytest -q python)
+
+step "Documentation"
+# The examples' output on the site is what they print now, and the site
+# builds without a warning.
+"$PYTHON" tools/render_examples.py --check
+NO_MKDOCS_2_WARNING=1 "$PYTHON" -m mkdocs build --strict --quiet
 
 if [ "${TOV_SR_QUICK:-0}" != 1 ]; then
   step "Python tests against a module built with the sanitizers"

@@ -14,28 +14,10 @@ as the search does; the refits need SciPy.
 
 import numpy as np
 
+from tov_sr_tools._operators import numpy_operators
 from tov_sr_tools.export import _parse
 
-_OPERATORS = {
-    "Neg": lambda a: -a,
-    "Inv": lambda a: 1.0 / a,
-    "Plus": lambda a, b: a + b,
-    "Times": lambda a, b: a * b,
-    "Subtract": lambda a, b: a - b,
-    "Divide": lambda a, b: a / b,
-    "Exp": np.exp,
-    "Log": np.log,
-    "Sqrt": np.sqrt,
-    "Sin": np.sin,
-    "Cos": np.cos,
-    "Tan": np.tan,
-    "ArcSin": np.arcsin,
-    "ArcCos": np.arccos,
-    "ArcTan": np.arctan,
-    "Square": lambda a: a * a,
-    "Cube": lambda a: a * a * a,
-    "TOV": lambda a, b: np.exp(a) - np.log(b),
-}
+_OPERATORS = numpy_operators(np)
 
 
 def _predictor(formula):

@@ -3,6 +3,7 @@
 import re
 
 from tov_sr_tools._extras import require
+from tov_sr_tools._operators import FUNCTIONS, sympy_operators
 
 
 def staircase_frame(results):
@@ -100,29 +101,6 @@ def _exact_number(sympy, text):
     return sign * product(above) / (product(below) if below else 1)
 
 
-def _sympy_operators(sympy):
-    return {
-        "Neg": lambda a: -a,
-        "Inv": lambda a: 1 / a,
-        "Plus": lambda a, b: a + b,
-        "Times": lambda a, b: a * b,
-        "Subtract": lambda a, b: a - b,
-        "Divide": lambda a, b: a / b,
-        "Exp": sympy.exp,
-        "Log": sympy.log,
-        "Sqrt": sympy.sqrt,
-        "Sin": sympy.sin,
-        "Cos": sympy.cos,
-        "Tan": sympy.tan,
-        "ArcSin": sympy.asin,
-        "ArcCos": sympy.acos,
-        "ArcTan": sympy.atan,
-        "Square": lambda a: a**2,
-        "Cube": lambda a: a**3,
-        "TOV": lambda a, b: sympy.exp(a) - sympy.log(b),
-    }
-
-
 def to_sympy(result, feature_names=None):
     """The formula of `result` as a SymPy expression.
 
@@ -141,7 +119,7 @@ def to_sympy(result, feature_names=None):
         feature_names = getattr(result, "variable_names", None)
     tree = _parse(result.formula)
     parameters = iter(result.parameters)
-    operators = _sympy_operators(sympy)
+    operators = sympy_operators(sympy)
     symbols = {}
 
     def symbol(j):
@@ -177,17 +155,6 @@ def to_sympy(result, feature_names=None):
 
 # Readable text: precedence of what an operand's text is, lowest first.
 _SUM, _PRODUCT, _SIGNED, _POWER, _ATOM = range(5)
-_FUNCTIONS = {
-    "Exp": "exp",
-    "Log": "log",
-    "Sqrt": "sqrt",
-    "Sin": "sin",
-    "Cos": "cos",
-    "Tan": "tan",
-    "ArcSin": "asin",
-    "ArcCos": "acos",
-    "ArcTan": "atan",
-}
 _EXACT_TEXT = [("Pi", "pi"), ("Sqrt", "sqrt"), ("Log", "log"), ("^", "**")]
 
 
@@ -227,8 +194,8 @@ def to_text(result):
         if kind == "exact":
             return _exact_text(node[1])
         operands = [build(child) for child in node[1:]]
-        if kind in _FUNCTIONS:
-            return f"{_FUNCTIONS[kind]}({operands[0][0]})", _ATOM
+        if kind in FUNCTIONS:
+            return f"{FUNCTIONS[kind]}({operands[0][0]})", _ATOM
         if kind == "Neg":
             return "-" + wrap(*operands[0], _POWER), _SIGNED
         if kind == "Inv":

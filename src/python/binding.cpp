@@ -77,7 +77,8 @@ class Binder {
     const std::string_view text = utf8_view(name);
     if (text.data() == nullptr) return false;
     const auto& parameters = signature_.parameters;
-    const auto found = std::find(parameters.begin(), parameters.end(), text);
+    const auto found = std::find_if(parameters.begin(), parameters.end(),
+                                    [&](const Parameter& p) { return p.name == text; });
     if (found == parameters.end()) {
       return fail(fill(Message::UnexpectedKeyword, {signature_.qualified_name, text}));
     }
@@ -93,17 +94,17 @@ class Binder {
     const std::size_t count = signature_.positional_count();
     if (nargs_ > count) {
       const std::string_view verb = nargs_ == 1 ? "was" : "were";
-      if (signature_.required < count) {
+      if (signature_.required() < count) {
         return fail(fill(Message::TooManyWithOptional,
-                         {signature_.qualified_name, decimal(signature_.required), decimal(count),
+                         {signature_.qualified_name, decimal(signature_.required()), decimal(count),
                           decimal(nargs_), verb}));
       }
       return fail(fill(Message::TooMany,
                        {signature_.qualified_name, decimal(count), decimal(nargs_), verb}));
     }
     std::vector<std::string_view> missing;
-    for (std::size_t i = 0; i < signature_.required; ++i) {
-      if (bound_[i] == nullptr) missing.push_back(signature_.parameters[i]);
+    for (std::size_t i = 0; i < signature_.required(); ++i) {
+      if (bound_[i] == nullptr) missing.push_back(signature_.parameters[i].name);
     }
     if (missing.empty()) return true;
     std::string message =
@@ -175,6 +176,27 @@ bool bind_tuple_call(const Signature& signature, PyObject* args, PyObject* kwarg
     }
   }
   return binder.finish();
+}
+
+std::string text_signature(std::span<const Parameter> parameters, std::string_view self) {
+  std::string text = "(";
+  text += self;
+  bool keywords = false;
+  for (const Parameter& parameter : parameters) {
+    if (text.size() > 1) text += ", ";
+    if (parameter.kind == ParameterKind::KeywordOnly && !keywords) {
+      text += "*, ";
+      keywords = true;
+    }
+    text += parameter.name;
+    if (parameter.kind != ParameterKind::Required) text.append("=").append(parameter.default_text);
+  }
+  return text + ")";
+}
+
+std::string signed_doc(std::string_view name, std::string_view signature, std::string_view doc) {
+  std::string text(name);
+  return text.append(signature).append("\n--\n\n").append(doc);
 }
 
 std::optional<double> float_argument(std::string_view name, PyObject* value) {

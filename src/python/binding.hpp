@@ -1,30 +1,85 @@
 // Argument binding for the methods of Searcher and SearchResult, and the
-// conversion of bound arguments to native numbers. Every parameter is
-// positional-or-keyword; the failure messages come from one table, so they
-// are the same on every interpreter version.
+// conversion of bound arguments to native numbers. Each method's parameters
+// are one table (name, kind, default text), from which the binding, the
+// text signature and the argument positions derive; the failure messages
+// come from one table, so they are the same on every interpreter version.
 #pragma once
 
 #include <Python.h>
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace tov::python {
 
+// How a parameter is given.
+enum class ParameterKind : std::uint8_t {
+  Required,    // by position or keyword, without a default
+  Optional,    // by position or keyword, with a default
+  KeywordOnly  // by keyword only, with a default
+};
+
+// One row of a method's parameter table: the binding, the text signature
+// and the argument positions all come from it.
+struct Parameter {
+  std::string_view name;
+  ParameterKind kind = ParameterKind::Required;
+  // The default as the text signature shows it (a Python expression).
+  std::string_view default_text = {};
+};
+
 struct Signature {
   std::string_view qualified_name;  // e.g. "Searcher.find_function()"
-  std::span<const std::string_view> parameters;
-  std::size_t required = 0;  // the leading parameters without a default
-  // The leading parameters that may be given by position; the others are
-  // keyword-only. Every parameter when left at its default.
-  std::size_t positional = SIZE_MAX;
+  std::span<const Parameter> parameters;
 
-  std::size_t positional_count() const { return std::min(positional, parameters.size()); }
+  // The leading parameters without a default.
+  constexpr std::size_t required() const { return count(ParameterKind::Required); }
+  // The leading parameters that may be given by position.
+  constexpr std::size_t positional_count() const {
+    return parameters.size() - count(ParameterKind::KeywordOnly);
+  }
+
+ private:
+  constexpr std::size_t count(ParameterKind kind) const {
+    return static_cast<std::size_t>(std::count_if(
+        parameters.begin(), parameters.end(), [&](const Parameter& p) { return p.kind == kind; }));
+  }
 };
+
+// A table is well formed when its kinds run required, optional, keyword-only
+// and its names are distinct.
+template <std::size_t N>
+constexpr bool well_formed(const std::array<Parameter, N>& table) {
+  for (std::size_t i = 0; i < N; ++i) {
+    if (i > 0 && table[i].kind < table[i - 1].kind) return false;
+    for (std::size_t j = 0; j < i; ++j)
+      if (table[j].name == table[i].name) return false;
+  }
+  return true;
+}
+
+// The position of parameter `name` in `table`, for reading bound arguments by
+// name; a name the table lacks does not compile.
+template <const auto& table>
+consteval std::size_t at(std::string_view name) {
+  for (std::size_t i = 0; i < table.size(); ++i)
+    if (table[i].name == name) return i;
+  throw "no such parameter";
+}
+
+// The text signature of a parameter table as the interpreter reads it from
+// a docstring: "($self, x, y=None, *, z=None)", with `self` ("$self",
+// "$module" or empty) first.
+std::string text_signature(std::span<const Parameter> parameters, std::string_view self);
+
+// A docstring with its text signature: "NAME(SIGNATURE)\n--\n\nDOC".
+std::string signed_doc(std::string_view name, std::string_view signature, std::string_view doc);
 
 // Binds a fast call with keywords: `args` holds `nargs` positional values
 // followed by one value per name in `kwnames` (null when none). `bound` has

@@ -4,7 +4,9 @@
 // a Dask worker must keep answering its scheduler during a long shard.
 #include "python/distributed.hpp"
 
+#include <deque>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -106,17 +108,21 @@ using EngineObject = ValueObject<std::unique_ptr<WorkerEngine>>;
 
 WorkerEngine& engine_of(PyObject* self) { return *EngineObject::of(self); }
 
-constexpr std::array<std::string_view, 3> kEngineParameters = {"data", "config", "threads"};
-const Signature kEngineSignature{"_Engine.__new__()", kEngineParameters, 3};
+using enum ParameterKind;
+
+constexpr std::array<Parameter, 3> kEngineParameters = {{{"data"}, {"config"}, {"threads"}}};
+const Signature kEngineSignature{"_Engine.__new__()", kEngineParameters};
 
 PyObject* construct_engine(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
-    std::array<PyObject*, 3> bound{};
+    std::array<PyObject*, kEngineParameters.size()> bound{};
     if (!bind_tuple_call(kEngineSignature, args, kwargs, bound)) return nullptr;
-    const std::optional<std::string_view> data = view_of(bound[0]);
-    const std::optional<std::string_view> config = data ? view_of(bound[1]) : std::nullopt;
+    const std::optional<std::string_view> data = view_of(bound[at<kEngineParameters>("data")]);
+    const std::optional<std::string_view> config =
+        data ? view_of(bound[at<kEngineParameters>("config")]) : std::nullopt;
     if (!config) return nullptr;
-    const std::optional<std::uint64_t> threads = unsigned_argument("threads", bound[2]);
+    const std::optional<std::uint64_t> threads =
+        unsigned_argument("threads", bound[at<kEngineParameters>("threads")]);
     if (!threads) return nullptr;
     std::unique_ptr<WorkerEngine> engine;
     {
@@ -167,21 +173,23 @@ bool read_shard(PyObject* shard_object, PyObject* shards_object, std::size_t& sh
   return true;
 }
 
-constexpr std::array<std::string_view, 2> kPrepareParameters = {"level", "retained"};
-constexpr std::array<std::string_view, 2> kEvaluateParameters = {"shard", "shards"};
-constexpr std::array<std::string_view, 3> kCompleteParameters = {"shard", "shards", "plan"};
-const Signature kPrepareSignature{"_Engine.prepare()", kPrepareParameters, 2};
-const Signature kEvaluateSignature{"_Engine.evaluate()", kEvaluateParameters, 2};
-const Signature kCompleteSignature{"_Engine.complete()", kCompleteParameters, 3};
+constexpr std::array<Parameter, 2> kPrepareParameters = {{{"level"}, {"retained"}}};
+constexpr std::array<Parameter, 2> kEvaluateParameters = {{{"shard"}, {"shards"}}};
+constexpr std::array<Parameter, 3> kCompleteParameters = {{{"shard"}, {"shards"}, {"plan"}}};
+const Signature kPrepareSignature{"_Engine.prepare()", kPrepareParameters};
+const Signature kEvaluateSignature{"_Engine.evaluate()", kEvaluateParameters};
+const Signature kCompleteSignature{"_Engine.complete()", kCompleteParameters};
 
 PyObject* engine_prepare(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                          PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    std::array<PyObject*, 2> bound{};
+    std::array<PyObject*, kPrepareParameters.size()> bound{};
     if (!bind_fast_call(kPrepareSignature, args, nargs, kwnames, bound)) return nullptr;
-    const std::optional<std::uint64_t> level = unsigned_argument("level", bound[0]);
+    const std::optional<std::uint64_t> level =
+        unsigned_argument("level", bound[at<kPrepareParameters>("level")]);
     if (!level) return nullptr;
-    PyRef list(PySequence_Fast(bound[1], "retained must be a list of bytes"));
+    PyRef list(PySequence_Fast(bound[at<kPrepareParameters>("retained")],
+                               "retained must be a list of bytes"));
     if (!list) return nullptr;
     std::vector<std::string_view> retained;
     for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(list.get()); ++i) {
@@ -200,11 +208,13 @@ PyObject* engine_prepare(PyObject* self, PyObject* const* args, Py_ssize_t nargs
 PyObject* engine_evaluate(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                           PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    std::array<PyObject*, 2> bound{};
+    std::array<PyObject*, kEvaluateParameters.size()> bound{};
     if (!bind_fast_call(kEvaluateSignature, args, nargs, kwnames, bound)) return nullptr;
     std::size_t shard = 0;
     std::size_t shards = 0;
-    if (!read_shard(bound[0], bound[1], shard, shards)) return nullptr;
+    if (!read_shard(bound[at<kEvaluateParameters>("shard")],
+                    bound[at<kEvaluateParameters>("shards")], shard, shards))
+      return nullptr;
     WorkerEngine& engine = engine_of(self);
     return without_lock(
         [&]() -> std::optional<std::string> { return engine.evaluate(shard, shards); });
@@ -214,12 +224,14 @@ PyObject* engine_evaluate(PyObject* self, PyObject* const* args, Py_ssize_t narg
 PyObject* engine_complete(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                           PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    std::array<PyObject*, 3> bound{};
+    std::array<PyObject*, kCompleteParameters.size()> bound{};
     if (!bind_fast_call(kCompleteSignature, args, nargs, kwnames, bound)) return nullptr;
     std::size_t shard = 0;
     std::size_t shards = 0;
-    if (!read_shard(bound[0], bound[1], shard, shards)) return nullptr;
-    const std::optional<std::string_view> plan = view_of(bound[2]);
+    if (!read_shard(bound[at<kCompleteParameters>("shard")],
+                    bound[at<kCompleteParameters>("shards")], shard, shards))
+      return nullptr;
+    const std::optional<std::string_view> plan = view_of(bound[at<kCompleteParameters>("plan")]);
     if (!plan) return nullptr;
     WorkerEngine& engine = engine_of(self);
     return without_lock(
@@ -227,21 +239,33 @@ PyObject* engine_complete(PyObject* self, PyObject* const* args, Py_ssize_t narg
   });
 }
 
+// A docstring with the text signature of its parameter table, kept for the
+// life of the process.
+const char* with_signature(std::string_view name, std::span<const Parameter> parameters,
+                           std::string_view self, std::string_view doc) {
+  static std::deque<std::string> texts;
+  return texts.emplace_back(signed_doc(name, text_signature(parameters, self), doc)).c_str();
+}
+
 PyMethodDef engine_methods[] = {
     {"prepare", fast_call<engine_prepare>(), METH_FASTCALL | METH_KEYWORDS,
-     "prepare($self, level, retained)\n--\n\n"
-     "Generates `level` (retained: the retained levels 2 .. level-1), catching up as needed."},
+     with_signature(
+         "prepare", kPrepareParameters, "$self",
+         "Generates `level` (retained: the retained levels 2 .. level-1), catching up as "
+         "needed.")},
     {"evaluate", fast_call<engine_evaluate>(), METH_FASTCALL | METH_KEYWORDS,
-     "evaluate($self, shard, shards)\n--\n\nThe summary of one shard of the prepared level."},
+     with_signature("evaluate", kEvaluateParameters, "$self",
+                    "The summary of one shard of the prepared level.")},
     {"complete", fast_call<engine_complete>(), METH_FASTCALL | METH_KEYWORDS,
-     "complete($self, shard, shards, plan)\n--\n\n"
-     "The second round of one shard of the prepared level, for a beam plan."},
+     with_signature("complete", kCompleteParameters, "$self",
+                    "The second round of one shard of the prepared level, for a beam plan.")},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyType_Slot engine_slots[] = {
-    {Py_tp_doc, const_cast<char*>("_Engine(data, config, threads)\n--\n\n"
-                                  "One search's engine on a worker of a distributed search.")},
+    {Py_tp_doc, const_cast<char*>(with_signature("_Engine", kEngineParameters, "",
+                                                 "One search's engine on a worker of a distributed "
+                                                 "search."))},
     {Py_tp_new, reinterpret_cast<void*>(construct_engine)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_value_object<std::unique_ptr<WorkerEngine>>)},
     {Py_tp_methods, engine_methods},
@@ -254,22 +278,31 @@ PyType_Spec engine_definition = {
 
 // --- tov_sr._distributed_call -------------------------------------------------
 
-constexpr std::array<std::string_view, 4> kCallParameters = {"transport", "method", "args",
-                                                             "kwargs"};
-const Signature kCallSignature{"_distributed_call()", kCallParameters, 4};
+constexpr std::array<Parameter, 4> kCallParameters = {
+    {{"transport"}, {"method"}, {"args"}, {"kwargs"}}};
+const Signature kCallSignature{"_distributed_call()", kCallParameters};
 
 }  // namespace
 
 PyObject* distributed_call(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    std::array<PyObject*, 4> bound{};
+    std::array<PyObject*, kCallParameters.size()> bound{};
     if (!bind_fast_call(kCallSignature, args, nargs, kwnames, bound)) return nullptr;
-    if (!PyTuple_Check(bound[2]) || !(bound[3] == Py_None || PyDict_Check(bound[3])))
+    PyObject* const call_args = bound[at<kCallParameters>("args")];
+    PyObject* const call_kwargs = bound[at<kCallParameters>("kwargs")];
+    if (!PyTuple_Check(call_args) || !(call_kwargs == Py_None || PyDict_Check(call_kwargs)))
       return raise_message(PyExc_TypeError, "args must be a tuple and kwargs a dict or None");
-    PythonTransport transport(bound[0]);
-    return call_search_method(bound[1], bound[2], bound[3] == Py_None ? nullptr : bound[3],
-                              transport);
+    PythonTransport transport(bound[at<kCallParameters>("transport")]);
+    return call_search_method(bound[at<kCallParameters>("method")], call_args,
+                              call_kwargs == Py_None ? nullptr : call_kwargs, transport);
   });
+}
+
+const char* distributed_call_doc() {
+  static const char* const doc = with_signature(
+      "_distributed_call", kCallParameters, "$module",
+      "Calls a bound Searcher method with its levels evaluated through the transport.");
+  return doc;
 }
 
 PyObject* engine_type() {

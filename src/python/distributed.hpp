@@ -19,4 +19,7 @@ PyObject* engine_type();
 PyObject* distributed_call(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                            PyObject* kwnames);
 
+// Its docstring, with the text signature of its parameter table.
+const char* distributed_call_doc();
+
 }  // namespace tov::python

@@ -6,6 +6,8 @@
 #include <utility>
 #include <variant>
 
+#include "python/stub_docs.hpp"
+
 namespace tov::python {
 
 namespace {
@@ -38,9 +40,7 @@ PyObject* runtime_error_type() {
 
 PyObject* time_limit_warning_type() {
   static PyObject* type = nullptr;
-  return exception_type(type, "tov_sr.TovTimeLimitWarning",
-                        "The time limit ended a search before its last level; the result is "
-                        "that of the levels completed.",
+  return exception_type(type, "tov_sr.TovTimeLimitWarning", stub_doc::TovTimeLimitWarning,
                         PyExc_UserWarning);
 }
 

@@ -1,25 +1,27 @@
-// LevelReport as a struct sequence: named, read-only, a tuple underneath.
+// LevelReport as a struct sequence: named, read-only, a tuple underneath;
+// its docstrings are the stub's.
 #include "python/level_report.hpp"
 
 #include "python/py_ref.hpp"
+#include "python/stub_docs.hpp"
 
 namespace tov::python {
 
 namespace {
 
 PyStructSequence_Field fields[] = {
-    {"level", "The level completed: the size of its formulas (1 for the seeds)."},
-    {"candidates", "New candidates evaluated at this level."},
-    {"retained", "Formulas kept as building blocks for later levels."},
-    {"seconds", "Time the level took."},
-    {"best_error", "The lowest error found so far, or None."},
-    {"best_formula", "The formula with that error, or None."},
+    {"level", stub_doc::LevelReport_level},
+    {"candidates", stub_doc::LevelReport_candidates},
+    {"retained", stub_doc::LevelReport_retained},
+    {"seconds", stub_doc::LevelReport_seconds},
+    {"best_error", stub_doc::LevelReport_best_error},
+    {"best_formula", stub_doc::LevelReport_best_formula},
     {nullptr, nullptr},
 };
 
 PyStructSequence_Desc description = {
     "tov_sr.LevelReport",
-    "What a search reports to its callback after each completed level.",
+    stub_doc::LevelReport,
     fields,
     6,
 };

@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,7 @@
 #include "python/py_ref.hpp"
 #include "python/search_result_type.hpp"
 #include "python/searcher_type.hpp"
+#include "python/stub_docs.hpp"
 
 namespace tov::python {
 
@@ -58,25 +60,26 @@ PyObject* module_getattr(PyObject* module, PyObject* name) {
   });
 }
 
+// A function without parameters: its docstring with the signature "()".
+const char* with_text_signature(std::string_view name, std::string_view doc) {
+  static std::deque<std::string> texts;
+  return texts.emplace_back(signed_doc(name, text_signature({}, ""), doc)).c_str();
+}
+
 PyMethodDef module_functions[] = {
     {"math_signature", math_signature, METH_NOARGS,
-     "math_signature()\n--\n\n"
-     "A short string identifying this process's math library behaviour (the variant of the\n"
-     "C math library in use, seen through fixed probe inputs, and the vector routines that\n"
-     "passed their self-check). Two processes with the same signature give the same search\n"
-     "results."},
+     with_text_signature("math_signature", stub_doc::math_signature)},
     {"__getattr__", module_getattr, METH_O,
      "__getattr__($module, name, /)\n--\n\nThe attributes made on first use: __version__."},
     {"_distributed_call", fast_call<distributed_call>(), METH_FASTCALL | METH_KEYWORDS,
-     "_distributed_call($module, transport, method, args, kwargs)\n--\n\n"
-     "Calls a bound Searcher method with its levels evaluated through the transport."},
+     distributed_call_doc()},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT,
     "tov_sr",
-    "The main Python module entry point.",
+    stub_doc::tov_sr,
     0,  // no per-module state
     module_functions,
     nullptr,

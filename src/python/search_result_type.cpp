@@ -1,13 +1,16 @@
 // SearchResult class: attributes, eval/eval_batch/predict, renderings, repr,
-// pickling.
+// pickling. The docstrings are the stub's; the text signatures come from
+// the parameter tables.
 #include "python/search_result_type.hpp"
 
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
+#include <deque>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -20,6 +23,7 @@
 #include "python/errors.hpp"
 #include "python/py_ref.hpp"
 #include "python/result_state.hpp"
+#include "python/stub_docs.hpp"
 #include "python/value_object.hpp"
 
 namespace tov::python {
@@ -28,15 +32,21 @@ namespace {
 
 using ResultObject = ValueObject<tov::SearchResult>;
 
-constexpr std::array<std::string_view, 1> kEvalParameters = {"x"};
-constexpr std::array<std::string_view, 1> kBatchParameters = {"inputs"};
-const Signature kEvalSignature{"SearchResult.eval()", kEvalParameters, 1};
-const Signature kEvalBatchSignature{"SearchResult.eval_batch()", kBatchParameters, 1};
-const Signature kPredictSignature{"SearchResult.predict()", kBatchParameters, 1};
+using enum ParameterKind;
 
-constexpr std::array<std::string_view, 4> kSnapParameters = {"inputs", "ys", "tolerance",
-                                                             "weights"};
-const Signature kSnapSignature{"SearchResult.snap()", kSnapParameters, 2, 2};
+constexpr std::array<Parameter, 1> kEvalParameters = {{{"x"}}};
+constexpr std::array<Parameter, 1> kBatchParameters = {{{"inputs"}}};
+constexpr std::array<Parameter, 4> kSnapParameters = {{
+    {"inputs"},
+    {"ys"},
+    {"tolerance", KeywordOnly, "None"},
+    {"weights", KeywordOnly, "None"},
+}};
+static_assert(well_formed(kSnapParameters));
+const Signature kEvalSignature{"SearchResult.eval()", kEvalParameters};
+const Signature kEvalBatchSignature{"SearchResult.eval_batch()", kBatchParameters};
+const Signature kPredictSignature{"SearchResult.predict()", kBatchParameters};
+const Signature kSnapSignature{"SearchResult.snap()", kSnapParameters};
 
 const tov::SearchResult& result_of(PyObject* self) { return ResultObject::of(self); }
 
@@ -264,20 +274,24 @@ PyObject* snap(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject
   return guarded([&]() -> PyObject* {
     std::array<PyObject*, kSnapParameters.size()> bound{};
     if (!bind_fast_call(kSnapSignature, args, nargs, kwnames, bound)) return nullptr;
-    const std::optional<DataInput> inputs = read_data_input(bound[0], true);
+    const std::optional<DataInput> inputs =
+        read_data_input(bound[at<kSnapParameters>("inputs")], true);
     if (!inputs) return nullptr;
     const std::optional<std::vector<std::vector<double>>> rows =
         convert_to_matrix(inputs->values.get());
     if (!rows) return nullptr;
-    const std::optional<DataInput> targets = read_data_input(bound[1], false);
+    const std::optional<DataInput> targets =
+        read_data_input(bound[at<kSnapParameters>("ys")], false);
     if (!targets) return nullptr;
     const std::optional<std::vector<double>> ys = convert_to_vec(targets->values.get());
     if (!ys) return nullptr;
-    const std::optional<std::optional<double>> tolerance = read_tolerance(bound[2]);
+    const std::optional<std::optional<double>> tolerance =
+        read_tolerance(bound[at<kSnapParameters>("tolerance")]);
     if (!tolerance) return nullptr;
     std::vector<double> weights;
-    if (bound[3] != nullptr && bound[3] != Py_None) {
-      std::optional<std::vector<double>> read = convert_to_vec(bound[3]);
+    PyObject* const weights_given = bound[at<kSnapParameters>("weights")];
+    if (weights_given != nullptr && weights_given != Py_None) {
+      std::optional<std::vector<double>> read = convert_to_vec(weights_given);
       if (!read) return nullptr;
       weights = std::move(*read);
     }
@@ -333,43 +347,40 @@ PyObject* refuse_construction(PyTypeObject*, PyObject*, PyObject*) {
 }
 
 PyGetSetDef getters[] = {
-    {"formula", get_formula, nullptr, "The discovered mathematical formula as a string.", nullptr},
-    {"error", get_error, nullptr, "The residual error (Mean Squared Error) of the formula.",
-     nullptr},
-    {"complexity", get_complexity, nullptr, "The structural complexity of the formula.", nullptr},
-    {"parameters", get_parameters, nullptr,
-     "The fitted constants in formula order, at full precision.", nullptr},
+    {"formula", get_formula, nullptr, stub_doc::SearchResult_formula, nullptr},
+    {"error", get_error, nullptr, stub_doc::SearchResult_error, nullptr},
+    {"complexity", get_complexity, nullptr, stub_doc::SearchResult_complexity, nullptr},
+    {"parameters", get_parameters, nullptr, stub_doc::SearchResult_parameters, nullptr},
     {"dimensional_analysis", get_dimensional_analysis, nullptr,
-     "For a search with x_units and y_units, the dimensionless groups, the monomial M and the "
-     "reduced formula f with y = M f(pi) (a dict); None otherwise.",
-     nullptr},
-    {"variable_names", get_variable_names, nullptr,
-     "The names of the input variables the renderings use (a tuple of str), or None for "
-     "v_{0}, v_{1}, ...",
-     nullptr},
+     stub_doc::SearchResult_dimensional_analysis, nullptr},
+    {"variable_names", get_variable_names, nullptr, stub_doc::SearchResult_variable_names, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+// A method's docstring: its text signature from its parameter table (none
+// for the methods without parameters), then the stub's text. Kept for the
+// life of the process, as the method table points into it.
+const char* method_doc(std::string_view name, std::span<const Parameter> parameters,
+                       std::string_view doc, std::string_view self = "$self") {
+  static std::deque<std::string> texts;
+  return texts.emplace_back(signed_doc(name, text_signature(parameters, self), doc)).c_str();
+}
+
 PyMethodDef methods[] = {
     {"to_latex", to_latex, METH_NOARGS,
-     "to_latex($self)\n--\n\nReturns the formula in LaTeX format for academic reporting."},
+     method_doc("to_latex", {}, stub_doc::SearchResult_to_latex)},
     {"_repr_latex_", repr_latex, METH_NOARGS,
-     "_repr_latex_($self)\n--\n\nThe LaTeX rendering between dollar signs, as Jupyter "
-     "displays it."},
+     method_doc("_repr_latex_", {}, stub_doc::SearchResult__repr_latex_)},
     {"to_python", to_python, METH_NOARGS,
-     "to_python($self)\n--\n\nReturns the formula in Python/NumPy format for immediate use."},
+     method_doc("to_python", {}, stub_doc::SearchResult_to_python)},
     {"eval", fast_call<eval>(), METH_FASTCALL | METH_KEYWORDS,
-     "eval($self, x)\n--\n\nEvaluates the discovered formula for a given input (float or "
-     "list/array)."},
+     method_doc("eval", kEvalParameters, stub_doc::SearchResult_eval)},
     {"eval_batch", fast_call<eval_batch>(), METH_FASTCALL | METH_KEYWORDS,
-     "eval_batch($self, inputs)\n--\n\nEvaluates the formula for a batch of inputs (list of "
-     "lists or 2D array)."},
+     method_doc("eval_batch", kBatchParameters, stub_doc::SearchResult_eval_batch)},
     {"predict", fast_call<predict>(), METH_FASTCALL | METH_KEYWORDS,
-     "predict($self, inputs)\n--\n\nAlias for eval_batch (Scikit-Learn style)."},
+     method_doc("predict", kBatchParameters, stub_doc::SearchResult_predict)},
     {"snap", fast_call<snap>(), METH_FASTCALL | METH_KEYWORDS,
-     "snap($self, inputs, ys, *, tolerance=None, weights=None)\n--\n\n"
-     "The result with its fitted constants replaced by exact closed forms where the data "
-     "allow."},
+     method_doc("snap", kSnapParameters, stub_doc::SearchResult_snap)},
     {"__reduce__", reduce, METH_NOARGS,
      "__reduce__($self)\n--\n\nReturns what pickle and copy need to rebuild the result."},
     {"_from_state", from_state, METH_O | METH_CLASS,
@@ -378,7 +389,7 @@ PyMethodDef methods[] = {
 };
 
 PyType_Slot slots[] = {
-    {Py_tp_doc, const_cast<char*>("A high-performance symbolic regression result.")},
+    {Py_tp_doc, const_cast<char*>(stub_doc::SearchResult)},
     {Py_tp_new, reinterpret_cast<void*>(refuse_construction)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_value_object<tov::SearchResult>)},
     {Py_tp_repr, reinterpret_cast<void*>(repr)},

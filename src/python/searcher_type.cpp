@@ -4,7 +4,10 @@
 // The constructor's parameters are one table of settings (name, converter,
 // getter); binding, conversion, the properties and pickling all walk it. Each
 // search method is a small function: bind, read the per-call overrides into
-// a copy of the stored configuration, convert the data, search.
+// a copy of the stored configuration, convert the data, search. The search
+// methods are one table (name, function, parameter table, docstring), and
+// the parameter tables give the text signatures and the arguments'
+// positions; the docstrings are the stub's.
 //
 // The interpreter lock is held for a whole call, search included; the search
 // polls for pending signals on this thread, so Ctrl-C ends a long search
@@ -37,6 +40,7 @@
 #include "python/py_ref.hpp"
 #include "python/search_result_type.hpp"
 #include "python/settings.hpp"
+#include "python/stub_docs.hpp"
 #include "python/units.hpp"
 #include "python/value_object.hpp"
 #include "search/worker_pool.hpp"
@@ -52,14 +56,18 @@ const SearchConfig& config_of(PyObject* self) { return SearcherObject::of(self);
 
 // --- Settings -------------------------------------------------------------
 
+// The constructor binds by name and kind; its defaults are the
+// configuration's, so the binding needs no default text.
 const auto kConstructorParameters = [] {
-  std::array<std::string_view, kSettings.size()> names{};
-  for (std::size_t i = 0; i < kSettings.size(); ++i) names[i] = kSettings[i].name;
-  return names;
+  std::array<Parameter, kSettings.size()> table{};
+  for (std::size_t i = 0; i < kSettings.size(); ++i) {
+    table[i] = {kSettings[i].name,
+                i < kPositionalSettings ? ParameterKind::Optional : ParameterKind::KeywordOnly};
+  }
+  return table;
 }();
 
-const Signature kConstructorSignature{"Searcher.__new__()", kConstructorParameters, 0,
-                                      kPositionalSettings};
+const Signature kConstructorSignature{"Searcher.__new__()", kConstructorParameters};
 
 PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
@@ -151,22 +159,35 @@ PyObject* reduce(PyObject* self, PyObject*) {
 
 // --- Search methods -------------------------------------------------------
 
-constexpr std::array<std::string_view, 9> kFunctionParameters = {
-    "xs", "ys", "alpha", "l1_ratio", "weights", "callback", "x_units", "y_units", "variable_names"};
-constexpr std::array<std::string_view, 9> kMultivariateParameters = {
-    "inputs",   "ys",      "alpha",   "l1_ratio",      "weights",
-    "callback", "x_units", "y_units", "variable_names"};
-constexpr std::array<std::string_view, 4> kConstantParameters = {"value", "alpha", "l1_ratio",
-                                                                 "callback"};
+using enum ParameterKind;
 
-// The data methods take four parameters by position, then `weights`,
-// `callback`, `x_units`, `y_units` and `variable_names` by keyword;
-// recognize_constant three, then `callback`.
-const Signature kFindFunction{"Searcher.find_function()", kFunctionParameters, 2, 4};
-const Signature kFindMultivariate{"Searcher.find_multivariate()", kMultivariateParameters, 2, 4};
-const Signature kFit{"Searcher.fit()", kMultivariateParameters, 2, 4};
-const Signature kFindCandidates{"Searcher.find_candidates()", kMultivariateParameters, 2, 4};
-const Signature kRecognizeConstant{"Searcher.recognize_constant()", kConstantParameters, 1, 3};
+// The data methods take four parameters by position, then the weights, the
+// callback, the units and the variables' names by keyword; the constant
+// method its value and the two overrides, then the callback.
+constexpr std::array<Parameter, 9> kFunctionParameters = {{
+    {"xs"},
+    {"ys"},
+    {"alpha", Optional, "None"},
+    {"l1_ratio", Optional, "None"},
+    {"weights", KeywordOnly, "None"},
+    {"callback", KeywordOnly, "None"},
+    {"x_units", KeywordOnly, "None"},
+    {"y_units", KeywordOnly, "None"},
+    {"variable_names", KeywordOnly, "None"},
+}};
+constexpr auto kMultivariateParameters = [] {
+  std::array<Parameter, kFunctionParameters.size()> table = kFunctionParameters;
+  table[0].name = "inputs";
+  return table;
+}();
+constexpr std::array<Parameter, 4> kConstantParameters = {{
+    {"value"},
+    {"alpha", Optional, "None"},
+    {"l1_ratio", Optional, "None"},
+    {"callback", KeywordOnly, "None"},
+}};
+static_assert(well_formed(kFunctionParameters) && well_formed(kMultivariateParameters) &&
+              well_formed(kConstantParameters));
 
 // A method's bound arguments, borrowed from the call.
 template <std::size_t N>
@@ -329,26 +350,44 @@ std::optional<Targets> read_targets(PyObject* ys, PyObject* weights, PyObject* c
   return Targets{std::move(*values), std::move(*read), *function};
 }
 
-PyObject* find_function(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                        ShardTransport* transport) {
+// The bound arguments of a data method, by name.
+template <const auto& table>
+struct DataArguments {
+  const Bound<table.size()>& bound;
+
+  PyObject* alpha() const { return bound[at<table>("alpha")]; }
+  PyObject* l1_ratio() const { return bound[at<table>("l1_ratio")]; }
+  PyObject* ys() const { return bound[at<table>("ys")]; }
+  PyObject* weights() const { return bound[at<table>("weights")]; }
+  PyObject* callback() const { return bound[at<table>("callback")]; }
+  PyObject* x_units() const { return bound[at<table>("x_units")]; }
+  PyObject* y_units() const { return bound[at<table>("y_units")]; }
+  PyObject* variable_names() const { return bound[at<table>("variable_names")]; }
+};
+
+PyObject* find_function(PyObject* self, const Signature& signature, PyObject* const* args,
+                        Py_ssize_t nargs, PyObject* kwnames, ShardTransport* transport) {
   return guarded([&]() -> PyObject* {
     Bound<kFunctionParameters.size()> bound;
-    if (!bound.bind(kFindFunction, args, nargs, kwnames)) return nullptr;
-    std::optional<SearchConfig> config = call_config(self, bound[2], bound[3]);
+    if (!bound.bind(signature, args, nargs, kwnames)) return nullptr;
+    const DataArguments<kFunctionParameters> given{bound};
+    std::optional<SearchConfig> config = call_config(self, given.alpha(), given.l1_ratio());
     if (!config) return nullptr;
-    const std::optional<DataInput> x_data = read_data_input(bound[0], false);
+    const std::optional<DataInput> x_data =
+        read_data_input(bound[at<kFunctionParameters>("xs")], false);
     if (!x_data) return nullptr;
     const std::optional<std::vector<double>> xs = convert_to_vec(x_data->values.get());
     if (!xs) return nullptr;
-    const std::optional<DataInput> y_data = read_data_input(bound[1], false);
+    const std::optional<DataInput> y_data = read_data_input(given.ys(), false);
     if (!y_data) return nullptr;
-    const std::optional<Targets> targets = read_targets(y_data->values.get(), bound[4], bound[5]);
+    const std::optional<Targets> targets =
+        read_targets(y_data->values.get(), given.weights(), given.callback());
     if (!targets) return nullptr;
     const std::optional<UnitsRequest> units =
-        read_units(bound[6], bound[7], {}, true, *x_data, *y_data);
+        read_units(given.x_units(), given.y_units(), {}, true, *x_data, *y_data);
     if (!units) return nullptr;
     const std::optional<std::shared_ptr<const VariableNames>> names =
-        read_variable_names(bound[8], {}, true, std::nullopt);
+        read_variable_names(given.variable_names(), {}, true, std::nullopt);
     if (!names) return nullptr;
     const Call call(targets->callback);
     const tov::Searcher searcher(*config, call.control, transport);
@@ -359,28 +398,31 @@ PyObject* find_function(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 }
 
 // find_multivariate, fit and find_candidates: samples by variables, targets.
-template <const Signature& signature, bool candidates>
-PyObject* search_rows(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                      ShardTransport* transport) {
+template <bool candidates>
+PyObject* search_rows(PyObject* self, const Signature& signature, PyObject* const* args,
+                      Py_ssize_t nargs, PyObject* kwnames, ShardTransport* transport) {
   return guarded([&]() -> PyObject* {
     Bound<kMultivariateParameters.size()> bound;
     if (!bound.bind(signature, args, nargs, kwnames)) return nullptr;
-    std::optional<SearchConfig> config = call_config(self, bound[2], bound[3]);
+    const DataArguments<kMultivariateParameters> given{bound};
+    std::optional<SearchConfig> config = call_config(self, given.alpha(), given.l1_ratio());
     if (!config) return nullptr;
-    const std::optional<DataInput> x_data = read_data_input(bound[0], true);
+    const std::optional<DataInput> x_data =
+        read_data_input(bound[at<kMultivariateParameters>("inputs")], true);
     if (!x_data) return nullptr;
     const std::optional<std::vector<std::vector<double>>> inputs =
         convert_to_matrix(x_data->values.get());
     if (!inputs) return nullptr;
-    const std::optional<DataInput> y_data = read_data_input(bound[1], false);
+    const std::optional<DataInput> y_data = read_data_input(given.ys(), false);
     if (!y_data) return nullptr;
-    const std::optional<Targets> targets = read_targets(y_data->values.get(), bound[4], bound[5]);
+    const std::optional<Targets> targets =
+        read_targets(y_data->values.get(), given.weights(), given.callback());
     if (!targets) return nullptr;
     const std::optional<UnitsRequest> units =
-        read_units(bound[6], bound[7], *inputs, false, *x_data, *y_data);
+        read_units(given.x_units(), given.y_units(), *inputs, false, *x_data, *y_data);
     if (!units) return nullptr;
     const std::optional<std::shared_ptr<const VariableNames>> names =
-        read_variable_names(bound[8], *inputs, false, x_data->names);
+        read_variable_names(given.variable_names(), *inputs, false, x_data->names);
     if (!names) return nullptr;
     const Reduction* reduction = units->reduction ? &*units->reduction : nullptr;
     const Call call(targets->callback);
@@ -395,16 +437,19 @@ PyObject* search_rows(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
   });
 }
 
-PyObject* recognize_constant(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames, ShardTransport* transport) {
+PyObject* recognize_constant(PyObject* self, const Signature& signature, PyObject* const* args,
+                             Py_ssize_t nargs, PyObject* kwnames, ShardTransport* transport) {
   return guarded([&]() -> PyObject* {
     Bound<kConstantParameters.size()> bound;
-    if (!bound.bind(kRecognizeConstant, args, nargs, kwnames)) return nullptr;
-    const std::optional<double> value = float_argument("value", bound[0]);
+    if (!bound.bind(signature, args, nargs, kwnames)) return nullptr;
+    const std::optional<double> value =
+        float_argument("value", bound[at<kConstantParameters>("value")]);
     if (!value || !warn_of_target_scale(std::span<const double>(&*value, 1))) return nullptr;
-    std::optional<SearchConfig> config = call_config(self, bound[1], bound[2]);
+    std::optional<SearchConfig> config = call_config(self, bound[at<kConstantParameters>("alpha")],
+                                                     bound[at<kConstantParameters>("l1_ratio")]);
     if (!config) return nullptr;
-    const std::optional<PyObject*> callback = read_callback(bound[3]);
+    const std::optional<PyObject*> callback =
+        read_callback(bound[at<kConstantParameters>("callback")]);
     if (!callback) return nullptr;
     const Call call(*callback);
     const tov::Searcher searcher(*config, call.control, transport);
@@ -416,20 +461,48 @@ PyObject* recognize_constant(PyObject* self, PyObject* const* args, Py_ssize_t n
   });
 }
 
-// A search method with the transport its levels go through (null: this
-// process).
-using SearchMethod = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*,
-                                   ShardTransport*);
+// A search method with the signature it binds by and the transport its
+// levels go through (null: this process).
+using SearchMethod = PyObject* (*)(PyObject*, const Signature&, PyObject* const*, Py_ssize_t,
+                                   PyObject*, ShardTransport*);
 
-template <SearchMethod method>
+// One row per search method, in the class's order: the method table, the
+// docstrings and the distributed calls all walk it.
+struct SearchMethodRow {
+  std::string_view name;
+  SearchMethod search;
+  Signature signature;
+  const char* doc;  // the stub's
+};
+
+const std::array<SearchMethodRow, 5> kSearchMethods = {{
+    {"find_function",
+     find_function,
+     {"Searcher.find_function()", kFunctionParameters},
+     stub_doc::Searcher_find_function},
+    {"find_multivariate",
+     search_rows<false>,
+     {"Searcher.find_multivariate()", kMultivariateParameters},
+     stub_doc::Searcher_find_multivariate},
+    {"fit",
+     search_rows<false>,
+     {"Searcher.fit()", kMultivariateParameters},
+     stub_doc::Searcher_fit},
+    {"find_candidates",
+     search_rows<true>,
+     {"Searcher.find_candidates()", kMultivariateParameters},
+     stub_doc::Searcher_find_candidates},
+    {"recognize_constant",
+     recognize_constant,
+     {"Searcher.recognize_constant()", kConstantParameters},
+     stub_doc::Searcher_recognize_constant},
+}};
+
+template <std::size_t row>
 PyObject* in_process(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return method(self, args, nargs, kwnames, nullptr);
+  const SearchMethodRow& method = kSearchMethods[row];
+  return method.search(self, method.signature, args, nargs, kwnames, nullptr);
 }
-
-// The search methods, in the order of the method table.
-constexpr std::array<SearchMethod, 5> kSearchMethods = {
-    find_function, search_rows<kFindMultivariate, false>, search_rows<kFit, false>,
-    search_rows<kFindCandidates, true>, recognize_constant};
 
 // --- Type -----------------------------------------------------------------
 
@@ -451,51 +524,77 @@ auto getters = [] {
   return table;
 }();
 
-PyMethodDef methods[] = {
-    {"find_function", fast_call<in_process<kSearchMethods[0]>>(), METH_FASTCALL | METH_KEYWORDS,
-     "find_function($self, xs, ys, alpha=None, l1_ratio=None)\n--\n\n"
-     "Finds a univariate function f(x) ≈ y.\nSupports both Python lists and NumPy arrays."},
-    {"find_multivariate", fast_call<in_process<kSearchMethods[1]>>(), METH_FASTCALL | METH_KEYWORDS,
-     "find_multivariate($self, inputs, ys, alpha=None, l1_ratio=None)\n--\n\n"
-     "Finds a multivariate function f(x0, x1, ...) ≈ y.\n"
-     "Inputs should be a 2D array-like structure."},
-    {"fit", fast_call<in_process<kSearchMethods[2]>>(), METH_FASTCALL | METH_KEYWORDS,
-     "fit($self, inputs, ys, alpha=None, l1_ratio=None)\n--\n\n"
-     "Alias for find_multivariate (Scikit-Learn style)."},
-    {"find_candidates", fast_call<in_process<kSearchMethods[3]>>(), METH_FASTCALL | METH_KEYWORDS,
-     "find_candidates($self, inputs, ys, alpha=None, l1_ratio=None)\n--\n\n"
-     "Returns the Pareto-front of all candidate formulas found."},
-    {"recognize_constant", fast_call<in_process<kSearchMethods[4]>>(),
-     METH_FASTCALL | METH_KEYWORDS,
-     "recognize_constant($self, value, alpha=None, l1_ratio=None)\n--\n\n"
-     "Identifies a closed-form expression for a scalar constant."},
-    {"__reduce__", reduce, METH_NOARGS,
-     "__reduce__($self)\n--\n\nReturns what pickle and copy need to rebuild the searcher."},
-    {nullptr, nullptr, 0, nullptr},
+// Docstrings and the method table are made once, when the class is; the
+// texts live as long as the process, as the class points into them.
+struct MethodTable {
+  std::array<std::string, kSearchMethods.size()> docs;
+  std::array<PyMethodDef, kSearchMethods.size() + 2> methods{};
 };
 
-PyType_Slot slots[] = {
-    {Py_tp_doc,
-     const_cast<char*>("Searcher(max_complexity=10, complexity_penalty=0.1, beam_width=1000, "
-                       "alpha=0.0, l1_ratio=0.5)\n--\n\n"
-                       "The core TOV-SR search engine exposed to Python.")},
-    {Py_tp_new, reinterpret_cast<void*>(construct)},
-    {Py_tp_repr, reinterpret_cast<void*>(repr)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_value_object<SearchConfig>)},
-    {Py_tp_getset, getters.data()},
-    {Py_tp_methods, methods},
-    {0, nullptr},
-};
+// Made in place, since the method definitions point into the texts.
+template <std::size_t... row>
+std::unique_ptr<MethodTable> make_method_table(std::index_sequence<row...>) {
+  auto table = std::make_unique<MethodTable>();
+  for (std::size_t i = 0; i < kSearchMethods.size(); ++i) {
+    const SearchMethodRow& method = kSearchMethods[i];
+    table->docs[i] =
+        signed_doc(method.name, text_signature(method.signature.parameters, "$self"), method.doc);
+  }
+  table->methods = {{
+      {kSearchMethods[row].name.data(), fast_call<in_process<row>>(), METH_FASTCALL | METH_KEYWORDS,
+       table->docs[row].c_str()}...,
+      {"__reduce__", reduce, METH_NOARGS,
+       "__reduce__($self)\n--\n\nReturns what pickle and copy need to rebuild the searcher."},
+      {nullptr, nullptr, 0, nullptr},
+  }};
+  return table;
+}
 
-PyType_Spec type_definition = {
-    "tov_sr.Searcher", static_cast<int>(sizeof(SearcherObject)), 0, kClassFlags, slots,
-};
+MethodTable& method_table() {
+  static const std::unique_ptr<MethodTable> table =
+      make_method_table(std::make_index_sequence<kSearchMethods.size()>());
+  return *table;
+}
+
+// The constructor's text signature: the settings with their defaults as
+// the properties of a default searcher show them (None for every operator).
+std::optional<std::string> constructor_doc() {
+  const SearchConfig defaults;
+  std::vector<std::string> texts(kSettings.size());
+  std::vector<Parameter> parameters(kSettings.size());
+  for (std::size_t i = 0; i < kSettings.size(); ++i) {
+    PyRef value(kSettings[i].default_is_none ? PyRef::borrow(Py_None)
+                                             : PyRef(kSettings[i].get(defaults)));
+    PyRef text(value ? PyObject_Repr(value.get()) : nullptr);
+    const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
+    if (utf8 == nullptr) return std::nullopt;
+    texts[i] = utf8;
+    parameters[i] = {kSettings[i].name, i < kPositionalSettings ? Optional : KeywordOnly, texts[i]};
+  }
+  return signed_doc("Searcher", text_signature(parameters, ""), stub_doc::Searcher);
+}
 
 }  // namespace
 
 PyObject* searcher_type() {
   static PyObject* type = nullptr;
-  return class_from_spec(type_definition, type);
+  if (type != nullptr) return type;
+  // The class copies its docstring; the methods' texts stay in their table.
+  const std::optional<std::string> doc = constructor_doc();
+  if (!doc) return nullptr;
+  PyType_Slot slots[] = {
+      {Py_tp_doc, const_cast<char*>(doc->c_str())},
+      {Py_tp_new, reinterpret_cast<void*>(construct)},
+      {Py_tp_repr, reinterpret_cast<void*>(repr)},
+      {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_value_object<SearchConfig>)},
+      {Py_tp_getset, getters.data()},
+      {Py_tp_methods, method_table().methods.data()},
+      {0, nullptr},
+  };
+  PyType_Spec definition = {
+      "tov_sr.Searcher", static_cast<int>(sizeof(SearcherObject)), 0, kClassFlags, slots,
+  };
+  return class_from_spec(definition, type);
 }
 
 PyObject* call_search_method(PyObject* method, PyObject* args, PyObject* kwargs,
@@ -506,7 +605,7 @@ PyObject* call_search_method(PyObject* method, PyObject* args, PyObject* kwargs,
   std::optional<std::size_t> index;
   if (self != nullptr && PyObject_TypeCheck(self, reinterpret_cast<PyTypeObject*>(type))) {
     for (std::size_t i = 0; i < kSearchMethods.size(); ++i)
-      if (PyCFunction_GET_FUNCTION(method) == methods[i].ml_meth) index = i;
+      if (PyCFunction_GET_FUNCTION(method) == method_table().methods[i].ml_meth) index = i;
   }
   if (!index) {
     return raise_message(PyExc_TypeError,
@@ -529,8 +628,9 @@ PyObject* call_search_method(PyObject* method, PyObject* args, PyObject* kwargs,
       values.push_back(value);
     }
   }
-  return kSearchMethods[*index](self, values.data(), PyTuple_GET_SIZE(args), names.get(),
-                                &transport);
+  const SearchMethodRow& row = kSearchMethods[*index];
+  return row.search(self, row.signature, values.data(), PyTuple_GET_SIZE(args), names.get(),
+                    &transport);
 }
 
 }  // namespace tov::python

@@ -258,6 +258,7 @@ struct Conversion {
   decltype(Setting::read) read;
   decltype(Setting::get) get;
   decltype(Setting::is_default) is_default;
+  bool default_is_none = false;
 };
 
 template <auto Field>
@@ -271,7 +272,7 @@ constexpr Conversion read_by(decltype(Setting::read) read) {
 
 template <>
 constexpr Conversion conversion<&SearchConfig::operator_mask>{read_operators, get_operators,
-                                                              all_operators};
+                                                              all_operators, true};
 template <>
 constexpr Conversion conversion<&SearchConfig::time_limit> =
     read_by<&SearchConfig::time_limit>(read_time_limit);
@@ -309,8 +310,8 @@ constinit const std::array<Setting, kSettingCount> kSettings = [] {
     using Field = std::remove_cvref_t<decltype(field)>;
     if constexpr (Field::role != FieldRole::Engine) {
       const Conversion& converts = conversion<Field::member>;
-      table[kPropertyOrder[property++]] =
-          Setting{field.setting, converts.read, converts.get, converts.is_default};
+      table[kPropertyOrder[property++]] = Setting{field.setting, converts.read, converts.get,
+                                                  converts.is_default, converts.default_is_none};
     }
   });
   return table;

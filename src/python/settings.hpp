@@ -26,6 +26,9 @@ struct Setting {
   // True when the field holds the parameter's default (keyword-only
   // settings at their default are left out of repr and pickles).
   bool (*is_default)(const SearchConfig& config);
+  // True when the signature spells the default None rather than the
+  // default's property value (operators: None for every builtin).
+  bool default_is_none = false;
 };
 
 // In parameter order: the positional settings by position, then the

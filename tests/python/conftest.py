@@ -1,7 +1,11 @@
-"""Shared fixtures: small searches with known results, and subprocess runs."""
+"""Shared fixtures: small searches with known results, subprocess runs, and
+the stub's definitions."""
 
+import ast
+import inspect
 import math
 import os
+import pathlib
 import subprocess
 import sys
 import textwrap
@@ -66,3 +70,68 @@ def run_python(code, timeout=120):
         env=env,
         timeout=timeout,
     )
+
+
+STUB = pathlib.Path(__file__).resolve().parents[2] / "src" / "python" / "tov_sr.pyi"
+
+
+def _stub_tree():
+    return ast.parse(STUB.read_text(encoding="utf-8"))
+
+
+def stub_definition(qualified_name):
+    """The stub's definition of a module-level name or of "Class.member"
+    (for a class, its __new__ gives the parameters)."""
+    node = _stub_tree()
+    for part in qualified_name.split("."):
+        found = [
+            child
+            for child in node.body
+            if isinstance(child, (ast.ClassDef, ast.FunctionDef)) and child.name == part
+        ]
+        assert found, f"{qualified_name} is not in the stub"
+        node = found[0]
+    return node
+
+
+def stub_doc(qualified_name):
+    """The stub's docstring of a name, cleaned as the interpreter shows it."""
+    return ast.get_docstring(stub_definition(qualified_name), clean=True)
+
+
+def stub_parameters(qualified_name):
+    """(name, kind, default) for each parameter of a stub function or of a
+    class's __new__, without self and cls; the default as its repr, None
+    when there is none."""
+    node = stub_definition(qualified_name)
+    if isinstance(node, ast.ClassDef):
+        node = next(c for c in node.body if isinstance(c, ast.FunctionDef) and c.name == "__new__")
+    arguments = node.args
+    positional = arguments.posonlyargs + arguments.args
+    defaults = [None] * (len(positional) - len(arguments.defaults)) + arguments.defaults
+    rows = [
+        (a.arg, inspect.Parameter.POSITIONAL_OR_KEYWORD, d)
+        for a, d in zip(positional, defaults)
+    ]
+    rows += [
+        (a.arg, inspect.Parameter.KEYWORD_ONLY, d)
+        for a, d in zip(arguments.kwonlyargs, arguments.kw_defaults)
+    ]
+    return [
+        (name, kind, None if default is None else repr(ast.literal_eval(default)))
+        for name, kind, default in rows
+        if name not in ("self", "cls")
+    ]
+
+
+def runtime_parameters(member):
+    """The same rows from the runtime signature (its text signature)."""
+    return [
+        (
+            p.name,
+            p.kind,
+            None if p.default is inspect.Parameter.empty else repr(p.default),
+        )
+        for p in inspect.signature(member).parameters.values()
+        if p.kind is not inspect.Parameter.POSITIONAL_ONLY
+    ]

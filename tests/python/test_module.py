@@ -1,5 +1,6 @@
 """The module: contents, one-time creation, lazy NumPy, one interpreter, stub."""
 
+import ast
 import importlib
 import os
 import pathlib
@@ -90,3 +91,45 @@ def test_stub_matches_the_module(tmp_path):
         timeout=600,
     )
     assert result.returncode == 0, result.stdout + result.stderr
+
+
+def test_the_stub_examples_run():
+    """The examples of the reference run as written, in the stub's order
+    (later ones use the names earlier ones define)."""
+    import doctest
+
+    from conftest import STUB
+
+    tree = ast.parse(STUB.read_text(encoding="utf-8"))
+    docs = []
+
+    def visit(body):
+        for node in body:
+            if isinstance(node, (ast.ClassDef, ast.FunctionDef)):
+                docs.append(ast.get_docstring(node, clean=True) or "")
+                if isinstance(node, ast.ClassDef):
+                    visit(node.body)
+
+    visit(tree.body)
+    parser = doctest.DocTestParser()
+    examples = [e for doc in docs for e in parser.get_examples(doc)]
+    assert len(examples) > 20
+    test = doctest.DocTest(examples, {}, "tov_sr.pyi", str(STUB), 0, None)
+    runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
+    runner.run(test)
+    assert runner.failures == 0
+
+
+def test_the_stub_is_the_runtime_text():
+    """Every docstring of the stub's public names is the module's own; the
+    exception classes have none in either."""
+    from conftest import STUB, stub_definition, stub_doc
+
+    assert tov_sr.__doc__ == ast.get_docstring(ast.parse(STUB.read_text(encoding="utf-8")))
+    for name in ["LevelReport", "math_signature", "TovTimeLimitWarning"]:
+        assert getattr(tov_sr, name).__doc__ == stub_doc(name)
+    for name in ["level", "candidates", "retained", "seconds", "best_error", "best_formula"]:
+        assert getattr(tov_sr.LevelReport, name).__doc__ == stub_doc("LevelReport." + name)
+    for name in ["TovDimensionError", "TovComplexityError", "TovRuntimeError"]:
+        assert getattr(tov_sr, name).__doc__ is None
+        assert ast.get_docstring(stub_definition(name)) is None

@@ -4,6 +4,7 @@ four kinds of search through every accepted input form."""
 import numpy as np
 import pytest
 import tov_sr
+from conftest import runtime_parameters, stub_doc, stub_parameters
 
 Searcher = tov_sr.Searcher
 SETTINGS = ["max_complexity", "beam_width", "complexity_penalty", "alpha", "l1_ratio"]
@@ -38,45 +39,66 @@ def test_defaults():
     assert [getattr(searcher, name) for name in SETTINGS] == [10, 1000, 0.1, 0.0, 0.5]
 
 
-DOCS = [
-    (
-        Searcher,
-        "(max_complexity=10, complexity_penalty=0.1, beam_width=1000, alpha=0.0, l1_ratio=0.5)",
-        "The core TOV-SR search engine exposed to Python.",
-    ),
+# The opening text of each docstring, which stays as it is; the stub's
+# docstring goes on from there with the reference sections.
+PINNED_OPENINGS = [
+    (Searcher, "Searcher", "The core TOV-SR search engine exposed to Python."),
     (
         Searcher.find_function,
-        "($self, xs, ys, alpha=None, l1_ratio=None)",
+        "Searcher.find_function",
         "Finds a univariate function f(x) ≈ y.\nSupports both Python lists and NumPy arrays.",
     ),
     (
         Searcher.find_multivariate,
-        "($self, inputs, ys, alpha=None, l1_ratio=None)",
+        "Searcher.find_multivariate",
         "Finds a multivariate function f(x0, x1, ...) ≈ y.\n"
         "Inputs should be a 2D array-like structure.",
     ),
-    (
-        Searcher.fit,
-        "($self, inputs, ys, alpha=None, l1_ratio=None)",
-        "Alias for find_multivariate (Scikit-Learn style).",
-    ),
+    (Searcher.fit, "Searcher.fit", "Alias for find_multivariate (Scikit-Learn style)."),
     (
         Searcher.find_candidates,
-        "($self, inputs, ys, alpha=None, l1_ratio=None)",
+        "Searcher.find_candidates",
         "Returns the Pareto-front of all candidate formulas found.",
     ),
     (
         Searcher.recognize_constant,
-        "($self, value, alpha=None, l1_ratio=None)",
+        "Searcher.recognize_constant",
         "Identifies a closed-form expression for a scalar constant.",
     ),
 ]
 
 
-@pytest.mark.parametrize("member, signature, doc", DOCS)
-def test_docstrings_and_signatures(member, signature, doc):
-    assert member.__text_signature__ == signature
+@pytest.mark.parametrize("member, name, opening", PINNED_OPENINGS)
+def test_docstrings_and_signatures(member, name, opening):
+    """The runtime docstring is the stub's, it opens with the pinned text, and
+    the runtime signature (the text signature) is the stub's: the same
+    names, kinds and defaults, in the same order."""
+    doc = stub_doc(name)
     assert member.__doc__ == doc
+    assert doc == opening or doc.startswith(opening + "\n\n")
+    for section in ("Parameters\n----------", "Examples\n--------"):
+        assert section in doc
+    if member is not Searcher:
+        for section in ("Returns\n-------", "Raises\n------"):
+            assert section in doc
+    assert runtime_parameters(member) == stub_parameters(name)
+    assert member.__text_signature__.startswith("($self, " if member is not Searcher else "(")
+
+
+def test_constructor_documents_every_setting():
+    """The settings' properties carry no docstring; the class docstring
+    documents each of them, in parameter order, as a constructor parameter."""
+    doc = Searcher.__doc__
+    section = doc[doc.index("Parameters\n----------") :]
+    positions = [section.index(f"\n{name} : ") for name, _, _ in runtime_parameters(Searcher)]
+    assert positions == sorted(positions)
+    assert [name for name, _, _ in runtime_parameters(Searcher)] == [
+        "max_complexity",
+        "complexity_penalty",
+        "beam_width",
+        "alpha",
+        "l1_ratio",
+    ] + KEYWORD_SETTINGS
 
 
 def test_class_members():
