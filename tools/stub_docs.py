@@ -1,14 +1,18 @@
 #!/usr/bin/env python3
 """Writes the docstrings of the stub tov_sr.pyi as a C++ header, so that the
-extension's __doc__ texts, help(), IDEs and the documentation site all read
-one text: the stub's.
+extension's __doc__ texts, IDEs and the documentation site all read one
+text: the stub's.
 
     python tools/stub_docs.py src/python/tov_sr.pyi OUT/python/stub_docs.hpp
 
 Each docstring of the stub (the module's, and those of its classes, their
 methods and properties, and its functions), cleaned as inspect.cleandoc
-cleans it, becomes a constant named by its qualified name with dots as
-underscores: tov::python::stub_doc::Searcher_find_function. The header is
+cleans it, gives a constant named by its qualified name with dots as
+underscores: tov::python::stub_doc::Searcher_find_function. The constant is
+the docstring's opening paragraph (up to its first blank line): the text
+the module's objects have always carried at run time. The sections after it
+(Parameters, Returns, Raises, Examples) are the reference that IDEs and the
+documentation site read from the stub. The header is
 rewritten only when its text changes, so an unchanged stub rebuilds nothing.
 """
 
@@ -40,6 +44,11 @@ def docstrings(source):
     return found
 
 
+def opening(text):
+    """The runtime's part of a docstring: its first paragraph."""
+    return text.split("\n\n", 1)[0]
+
+
 def literal(text):
     """A C++ string literal of `text`, one source line per line of text."""
     escaped = text.replace("\\", "\\\\").replace('"', '\\"')
@@ -57,7 +66,7 @@ def header(found, stub_name):
         "",
     ]
     for name, text in found:
-        out.append(f"inline constexpr char {name.replace('.', '_')}[] =\n    {literal(text)};")
+        out.append(f"inline constexpr char {name.replace('.', '_')}[] =\n    {literal(opening(text))};")
     out += ["", "}  // namespace tov::python::stub_doc", ""]
     return "\n".join(out)
 

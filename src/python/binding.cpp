@@ -194,6 +194,12 @@ std::string text_signature(std::span<const Parameter> parameters, std::string_vi
   return text + ")";
 }
 
+std::span<const Parameter> positional_parameters(std::span<const Parameter> parameters) {
+  std::size_t count = 0;
+  while (count < parameters.size() && parameters[count].kind != ParameterKind::KeywordOnly) ++count;
+  return parameters.first(count);
+}
+
 std::string signed_doc(std::string_view name, std::string_view signature, std::string_view doc) {
   std::string text(name);
   return text.append(signature).append("\n--\n\n").append(doc);

@@ -78,6 +78,12 @@ consteval std::size_t at(std::string_view name) {
 // "$module" or empty) first.
 std::string text_signature(std::span<const Parameter> parameters, std::string_view self);
 
+// The parameters that may be given by position: a table's leading rows up
+// to its first keyword-only one. The Searcher's own text signatures show only
+// these, as they always have; its keyword-only settings and arguments are
+// listed in the stub.
+std::span<const Parameter> positional_parameters(std::span<const Parameter> parameters);
+
 // A docstring with its text signature: "NAME(SIGNATURE)\n--\n\nDOC".
 std::string signed_doc(std::string_view name, std::string_view signature, std::string_view doc);
 

@@ -537,8 +537,9 @@ std::unique_ptr<MethodTable> make_method_table(std::index_sequence<row...>) {
   auto table = std::make_unique<MethodTable>();
   for (std::size_t i = 0; i < kSearchMethods.size(); ++i) {
     const SearchMethodRow& method = kSearchMethods[i];
-    table->docs[i] =
-        signed_doc(method.name, text_signature(method.signature.parameters, "$self"), method.doc);
+    table->docs[i] = signed_doc(
+        method.name, text_signature(positional_parameters(method.signature.parameters), "$self"),
+        method.doc);
   }
   table->methods = {{
       {kSearchMethods[row].name.data(), fast_call<in_process<row>>(), METH_FASTCALL | METH_KEYWORDS,
@@ -571,7 +572,8 @@ std::optional<std::string> constructor_doc() {
     texts[i] = utf8;
     parameters[i] = {kSettings[i].name, i < kPositionalSettings ? Optional : KeywordOnly, texts[i]};
   }
-  return signed_doc("Searcher", text_signature(parameters, ""), stub_doc::Searcher);
+  return signed_doc("Searcher", text_signature(positional_parameters(parameters), ""),
+                    stub_doc::Searcher);
 }
 
 }  // namespace

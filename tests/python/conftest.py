@@ -99,6 +99,12 @@ def stub_doc(qualified_name):
     return ast.get_docstring(stub_definition(qualified_name), clean=True)
 
 
+def runtime_doc(qualified_name):
+    """The part of the stub's docstring the module carries: its opening
+    paragraph."""
+    return stub_doc(qualified_name).split("\n\n", 1)[0]
+
+
 def stub_parameters(qualified_name):
     """(name, kind, default) for each parameter of a stub function or of a
     class's __new__, without self and cls; the default as its repr, None

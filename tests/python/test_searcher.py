@@ -1,10 +1,12 @@
 """The Searcher class: construction, settings, per-call overrides, and the
 four kinds of search through every accepted input form."""
 
+import inspect
+
 import numpy as np
 import pytest
 import tov_sr
-from conftest import runtime_parameters, stub_doc, stub_parameters
+from conftest import runtime_doc, runtime_parameters, stub_doc, stub_parameters
 
 Searcher = tov_sr.Searcher
 SETTINGS = ["max_complexity", "beam_width", "complexity_penalty", "alpha", "l1_ratio"]
@@ -70,35 +72,41 @@ PINNED_OPENINGS = [
 
 @pytest.mark.parametrize("member, name, opening", PINNED_OPENINGS)
 def test_docstrings_and_signatures(member, name, opening):
-    """The runtime docstring is the stub's, it opens with the pinned text, and
-    the runtime signature (the text signature) is the stub's: the same
-    names, kinds and defaults, in the same order."""
+    """The runtime docstring is the pinned text, which opens the stub's, and
+    the runtime signature (the text signature) is the stub's parameters that
+    may be given by position: the same names and defaults, in the same order."""
     doc = stub_doc(name)
-    assert member.__doc__ == doc
+    assert member.__doc__ == runtime_doc(name) == opening
     assert doc == opening or doc.startswith(opening + "\n\n")
     for section in ("Parameters\n----------", "Examples\n--------"):
         assert section in doc
     if member is not Searcher:
         for section in ("Returns\n-------", "Raises\n------"):
             assert section in doc
-    assert runtime_parameters(member) == stub_parameters(name)
+    positional = [row for row in stub_parameters(name) if row[1] is not inspect.Parameter.KEYWORD_ONLY]
+    assert runtime_parameters(member) == positional
     assert member.__text_signature__.startswith("($self, " if member is not Searcher else "(")
 
 
 def test_constructor_documents_every_setting():
     """The settings' properties carry no docstring; the class docstring
     documents each of them, in parameter order, as a constructor parameter."""
-    doc = Searcher.__doc__
+    doc = stub_doc("Searcher")
     section = doc[doc.index("Parameters\n----------") :]
-    positions = [section.index(f"\n{name} : ") for name, _, _ in runtime_parameters(Searcher)]
+    positions = [section.index(f"\n{name} : ") for name, _, _ in stub_parameters("Searcher")]
     assert positions == sorted(positions)
-    assert [name for name, _, _ in runtime_parameters(Searcher)] == [
+    assert [name for name, _, _ in stub_parameters("Searcher")] == [
         "max_complexity",
         "complexity_penalty",
         "beam_width",
         "alpha",
         "l1_ratio",
     ] + KEYWORD_SETTINGS
+    # The stub's defaults are the settings of a default searcher.
+    searcher = Searcher()
+    for name, _, default in stub_parameters("Searcher"):
+        if default != "None":
+            assert repr(getattr(searcher, name)) == default, name
 
 
 def test_class_members():
