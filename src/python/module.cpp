@@ -8,6 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include <csignal>
+
+#include "cluster/checkpoint.hpp"
 #include "ops/math_signature.hpp"
 #include "python/binding.hpp"
 #include "python/distributed.hpp"
@@ -28,6 +31,44 @@ PyObject* math_signature(PyObject*, PyObject*) {
   return guarded([] {
     const std::string signature = vmath::math_signature();
     return PyUnicode_FromStringAndSize(signature.data(), static_cast<Py_ssize_t>(signature.size()));
+  });
+}
+
+constexpr std::array<std::string_view, 3> kFaultParameters = {"level", "step", "action"};
+const Signature kFaultSignature{"_checkpoint_fault()", kFaultParameters, 0};
+
+// For tests: at `step` ("write", "sync", "rename" or "renamed": before the
+// temporary file is written, before it is synced, before it is renamed, or
+// after) of writing `level`, the process kills itself ("kill") or the write
+// fails as on a full disk ("fail"). Without arguments, no fault.
+PyObject* checkpoint_fault(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    std::array<PyObject*, 3> bound{};
+    if (!bind_fast_call(kFaultSignature, args, nargs, kwnames, bound)) return nullptr;
+    if (bound[0] == nullptr) {
+      set_checkpoint_hook(nullptr);
+      Py_RETURN_NONE;
+    }
+    const std::optional<std::uint64_t> level = unsigned_argument("level", bound[0]);
+    if (!level) return nullptr;
+    const char* step_text = bound[1] ? PyUnicode_AsUTF8(bound[1]) : nullptr;
+    const char* action_text = bound[2] ? PyUnicode_AsUTF8(bound[2]) : nullptr;
+    if (step_text == nullptr || action_text == nullptr)
+      return raise_message(PyExc_TypeError, "step and action must be strings");
+    const std::string_view names[] = {"write", "sync", "rename", "renamed"};
+    std::optional<WriteStep> step;
+    for (std::size_t i = 0; i < std::size(names); ++i)
+      if (names[i] == step_text) step = static_cast<WriteStep>(i);
+    const std::string_view action = action_text;
+    if (!step || (action != "kill" && action != "fail"))
+      return raise_message(PyExc_ValueError, "unknown step or action");
+    const bool kill = action == "kill";
+    set_checkpoint_hook([at = *level, where = *step, kill](std::uint64_t l, WriteStep s) {
+      if (l != at || s != where) return true;
+      if (kill) std::raise(SIGKILL);
+      return false;
+    });
+    Py_RETURN_NONE;
   });
 }
 
@@ -70,6 +111,9 @@ PyMethodDef module_functions[] = {
     {"_distributed_call", fast_call<distributed_call>(), METH_FASTCALL | METH_KEYWORDS,
      "_distributed_call($module, transport, method, args, kwargs)\n--\n\n"
      "Calls a bound Searcher method with its levels evaluated through the transport."},
+    {"_checkpoint_fault", fast_call<checkpoint_fault>(), METH_FASTCALL | METH_KEYWORDS,
+     "_checkpoint_fault($module, level=None, step=None, action=None)\n--\n\n"
+     "For tests: a fault at one moment of writing a checkpoint level."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -130,7 +174,8 @@ PyObject* initialise() {
       !add_entry(module.get(), "TovTimeLimitWarning", time_limit_warning_type()) ||
       !add_entry(module.get(), "LevelReport", level_report_type()) ||
       !add_entry(module.get(), "math_signature",
-                 PyRef(PyObject_GetAttrString(module.get(), "math_signature")).get())) {
+                 PyRef(PyObject_GetAttrString(module.get(), "math_signature")).get()) ||
+      !add_entry(module.get(), "TovCheckpointWarning", checkpoint_warning_type())) {
     return nullptr;
   }
   // Private: the worker side of a distributed search.

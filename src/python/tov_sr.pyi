@@ -1,5 +1,6 @@
 """The main Python module entry point."""
 
+import os
 from collections.abc import Callable, Iterable, Mapping, Sequence
 from fractions import Fraction
 from typing import Any, Final, Literal, Protocol, SupportsFloat, SupportsIndex, Union, final
@@ -15,6 +16,7 @@ __all__ = [
     "TovTimeLimitWarning",
     "LevelReport",
     "math_signature",
+    "TovCheckpointWarning",
 ]
 
 class _ArrayLike(Protocol):
@@ -145,6 +147,7 @@ class Searcher:
         term_pool: SupportsIndex = 150,
         constants: Literal["free", "named"] = "free",
         meet_in_the_middle: bool = False,
+        checkpoint: str | os.PathLike[str] | None = None,
     ) -> Searcher: ...
     @property
     def max_complexity(self) -> int: ...
@@ -176,6 +179,22 @@ class Searcher:
     def constants(self) -> Literal["free", "named"]: ...
     @property
     def meet_in_the_middle(self) -> bool: ...
+    @property
+    def checkpoint(self) -> str | None:
+        """The checkpoint file of this searcher's searches, or None.
+
+        Parameters
+        ----------
+        checkpoint : str, os.PathLike or None, default None
+            The file that keeps each completed level of a search. A search
+            given the same file, data and settings continues after the last
+            level the file holds and returns what the uninterrupted search
+            returns; a file of a finished search gives its result at once. A
+            file of other data, settings, format version or math signature,
+            a damaged one, and a path a live search holds raise ValueError.
+            A file that cannot be written warns once (TovCheckpointWarning)
+            and the search goes on without it.
+        """
     def find_function(
         self,
         xs: _Vector,
@@ -263,3 +282,6 @@ def math_signature() -> str:
 
 class TovTimeLimitWarning(UserWarning):
     """The time limit ended a search before its last level; the result is that of the levels completed."""
+
+class TovCheckpointWarning(RuntimeWarning):
+    """A checkpoint file cannot be written; the search goes on without checkpoints."""
