@@ -212,8 +212,7 @@ Outcome<std::unique_ptr<CheckpointFile>> CheckpointFile::open(const std::string&
       if (!present) mention(name + " (not in this call)");
     }
     if (!differ.empty()) {
-      return refusal(path, "belongs to another search: its " + differ +
-                               " differ from this call's");
+      return refusal(path, "belongs to another search; what differs from this call: " + differ);
     }
     while (at < bytes.size()) {
       const std::size_t start = at;

@@ -50,8 +50,9 @@ Searcher::Run Searcher::run(std::span<const std::vector<double>> rows, std::span
   const SearchConfig searched = with_exit_floor(config, ys, weights);
   Outcome<PreparedData> data = prepare_search_data(rows, ys, weights, searched, control.names);
   if (!data) return {std::move(data.error()), config.max_complexity};
-  return search(std::move(data.value()), searched, std::move(control),
-                search_identity(rows, ys, weights, searched));
+  CheckpointIdentity identity = search_identity(rows, ys, weights, searched);
+  identity.emplace_back("physical units", "none");
+  return search(std::move(data.value()), searched, std::move(control), identity);
 }
 
 Searcher::Run Searcher::search(PreparedData data, const SearchConfig& config,
@@ -85,7 +86,7 @@ Searcher::Run Searcher::run_reduced(std::span<const std::vector<double>> rows,
   const SearchData& caller = data.value();
   const SearchConfig searched = with_exit_floor(config, reduced_data.targets, weights);
   CheckpointIdentity identity = search_identity(rows, ys, weights, searched);
-  identity.emplace_back("units (x_units, y_units)", units_digest(units));
+  identity.emplace_back("physical units", units_digest(units));
   const auto search_reduced = [&](SearchControl control) {
     Run r = search(
         split_rows(to_search_data(reduced_data.rows, reduced_data.targets, weights), searched),
