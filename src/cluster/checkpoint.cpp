@@ -128,11 +128,11 @@ void set_checkpoint_hook(CheckpointHook h) {
 }
 
 CheckpointIdentity search_identity(std::span<const std::vector<double>> rows,
-                                   std::span<const double> targets,
-                                   std::span<const double> weights, const SearchConfig& config) {
-  CheckpointIdentity identity{
-      {"inputs (X)", digest_of(rows)}, {"targets (y)", digest_of(targets)},
-      {"weights", digest_of(weights)}};
+                                   std::span<const double> targets, std::span<const double> weights,
+                                   const SearchConfig& config) {
+  CheckpointIdentity identity{{"inputs (X)", digest_of(rows)},
+                              {"targets (y)", digest_of(targets)},
+                              {"weights", digest_of(weights)}};
   for_each_config_field([&](const auto& field) {
     using Field = std::remove_cvref_t<decltype(field)>;
     if constexpr (changes_results<Field>())
@@ -148,12 +148,13 @@ Outcome<std::unique_ptr<CheckpointFile>> CheckpointFile::open(const std::string&
   const std::string lock_path = path + ".lock";
   file->lock_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (file->lock_ < 0) {
-    file->give_up("its lock file " + in_quotes(lock_path) + " cannot be made (" + errno_text(errno) +
-                  ")");
+    file->give_up("its lock file " + in_quotes(lock_path) + " cannot be made (" +
+                  errno_text(errno) + ")");
   } else if (::flock(file->lock_, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
     if (error == EWOULDBLOCK)
-      return refusal(path, "is in use by another live search (it holds " + in_quotes(lock_path) + ")");
+      return refusal(path,
+                     "is in use by another live search (it holds " + in_quotes(lock_path) + ")");
     file->give_up("it cannot be locked (" + errno_text(error) + ")");
   }
 
@@ -161,8 +162,7 @@ Outcome<std::unique_ptr<CheckpointFile>> CheckpointFile::open(const std::string&
   const wire::CheckpointHeader header{kCheckpointLayout, vmath::math_signature(),
                                       std::move(identity)};
   if (!in) {
-    if (std::filesystem::exists(path))
-      return refusal(path, "exists but cannot be read");
+    if (std::filesystem::exists(path)) return refusal(path, "exists but cannot be read");
     file->content_ = wire::encode(header);
     return file;
   }
@@ -216,8 +216,7 @@ Outcome<std::unique_ptr<CheckpointFile>> CheckpointFile::open(const std::string&
     }
     while (at < bytes.size()) {
       const std::size_t start = at;
-      LevelRecord record =
-          *next([](std::string_view m) { return wire::decode_level_record(m); });
+      LevelRecord record = *next([](std::string_view m) { return wire::decode_level_record(m); });
       const std::uint64_t expected = file->restored_.size() + 1;
       if (record.level != expected) {
         return refusal(path, "is damaged at byte " + decimal(start) + ": a record of level " +

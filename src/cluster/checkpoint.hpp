@@ -36,8 +36,8 @@ using CheckpointIdentity = std::vector<std::pair<std::string, std::string>>;
 // `config`: one entry for each of them and for every setting except those
 // that change no result (the checkpoint itself, time_limit, verbose).
 CheckpointIdentity search_identity(std::span<const std::vector<double>> rows,
-                                   std::span<const double> targets,
-                                   std::span<const double> weights, const SearchConfig& config);
+                                   std::span<const double> targets, std::span<const double> weights,
+                                   const SearchConfig& config);
 
 // The moments of writing a level, in order.
 enum class WriteStep : std::uint8_t { BeforeWrite, AfterWrite, AfterSync, AfterRename };

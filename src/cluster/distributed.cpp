@@ -77,8 +77,7 @@ std::vector<std::pair<Expression, double>> ShardedBackend::seed() {
 }
 
 std::optional<LevelSummaries> ShardedBackend::evaluate(LevelProgress&, const Poll& poll) {
-  if (!replayed_.empty() && !transport_.resume(std::exchange(replayed_, {})))
-    return std::nullopt;
+  if (!replayed_.empty() && !transport_.resume(std::exchange(replayed_, {}))) return std::nullopt;
   ++level_;
   keys_.clear();
   expressions_.clear();

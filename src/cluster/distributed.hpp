@@ -96,7 +96,7 @@ class ShardedBackend final : public ShardBackend {
   ShardTransport& transport_;
   std::size_t level_ = 1;
   std::optional<std::string> retained_;  // the last level's retained expressions
-  std::vector<std::string> replayed_;     // the levels before it, replayed, not yet sent
+  std::vector<std::string> replayed_;    // the levels before it, replayed, not yet sent
   std::map<std::uint64_t, std::string> keys_;
   std::map<std::uint64_t, Expression> expressions_;
 };

@@ -363,15 +363,15 @@ bool in_shard(const ShardSummary& s, std::uint64_t index) {
 }  // namespace
 
 MalformedMessage::MalformedMessage(const std::string& reason)
-    : std::runtime_error("malformed message in a distributed search: " + reason),
-      reason_(reason) {}
+    : std::runtime_error("malformed message in a distributed search: " + reason), reason_(reason) {}
 
 std::uint64_t digest(std::string_view bytes) { return checksum(bytes); }
 
 std::size_t message_size(std::string_view bytes) {
   if (bytes.size() < kHeaderBytes || bytes.substr(0, kMark.size()) != kMark)
     refuse("not a message of this format");
-  const std::uint64_t length = little_endian(bytes.substr(kMark.size() + kU32Bytes + kU8Bytes, kU64Bytes));
+  const std::uint64_t length =
+      little_endian(bytes.substr(kMark.size() + kU32Bytes + kU8Bytes, kU64Bytes));
   if (length > std::numeric_limits<std::size_t>::max() - kHeaderBytes)
     refuse("a payload longer than any message");
   return kHeaderBytes + static_cast<std::size_t>(length);

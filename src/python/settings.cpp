@@ -213,12 +213,13 @@ bool read_checkpoint(std::string_view name, PyObject* value, SearchConfig& confi
   if (!path) {
     if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
     PyErr_Clear();
-    return fail(PyExc_TypeError, std::string(name) + " must be a path (str or os.PathLike) or None, not " +
+    return fail(PyExc_TypeError, std::string(name) +
+                                     " must be a path (str or os.PathLike) or None, not " +
                                      type_name(value));
   }
   if (!PyUnicode_Check(path.get())) {
-    return fail(PyExc_TypeError, std::string(name) + " must be a str path, not " +
-                                     type_name(path.get()));
+    return fail(PyExc_TypeError,
+                std::string(name) + " must be a str path, not " + type_name(path.get()));
   }
   Py_ssize_t size = 0;
   const char* text = PyUnicode_AsUTF8AndSize(path.get(), &size);

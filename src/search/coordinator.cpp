@@ -202,7 +202,8 @@ LevelRecord SearchCoordinator::record(std::vector<Expression> retained, bool go_
   r.level = completed_level_;
   // A callback that raised (or a signal) asks for no ending of its own: the
   // search resumes after the level.
-  if (!go_on && !interrupted()) r.end = stopped_by_callback_ ? AfterLevel::Callback : AfterLevel::Answer;
+  if (!go_on && !interrupted())
+    r.end = stopped_by_callback_ ? AfterLevel::Callback : AfterLevel::Answer;
   r.retained = std::move(retained);
   r.pairs = found_pairs_;
   for (auto& [complexity, entry] : front_->entries()) r.front.push_back(std::move(entry));
@@ -228,8 +229,8 @@ bool SearchCoordinator::restore(const std::vector<LevelRecord>& records) {
   last_report_ = last.report;
   stopped_by_callback_ = last.end == AfterLevel::Callback;
   if (levels_left) {
-    write_line(out_, "[TOV-SR] Resumed from the checkpoint after level " + decimal(last.level) +
-                         ".\n");
+    write_line(out_,
+               "[TOV-SR] Resumed from the checkpoint after level " + decimal(last.level) + ".\n");
   }
   return last.end == AfterLevel::GoesOn;
 }

@@ -16,8 +16,8 @@ namespace {
 enum class LevelEnd { Completed, Interrupted, Deadline };
 
 // Runs one level; `count` receives its number of candidates, `kept` the
-// number it retains, `kept_expressions` (when given) those expressions. The front takes the level's candidates only once the
-// level is complete: a level abandoned at any step leaves the search as it
+// number it retains, `kept_expressions` (when given) those expressions. The front takes the level's
+// candidates only once the level is complete: a level abandoned at any step leaves the search as it
 // was before it.
 LevelEnd run_level(ShardBackend& backend, SearchCoordinator& coordinator, const Poll& poll,
                    SearchStats* stats, std::uint64_t& count, std::uint64_t& kept,
@@ -93,7 +93,8 @@ Outcome<std::vector<SearchResult>> run_search(SearchData data, std::size_t searc
     for (const LevelRecord& r : restored) {
       if (r.level < 2) continue;
       level_sizes.push_back(r.retained.size());
-      if (go_on && first_level <= config.max_complexity && !backend.replay(r.retained, caller_stops))
+      if (go_on && first_level <= config.max_complexity &&
+          !backend.replay(r.retained, caller_stops))
         return interrupted();
     }
   } else {

@@ -26,7 +26,7 @@ enum class AfterLevel : std::uint8_t {
 // the retained expressions of every level, since generation is
 // deterministic; the term library from those and the pairs.
 struct LevelRecord {
-  std::uint64_t level = 0;           // 1 for the seeds
+  std::uint64_t level = 0;  // 1 for the seeds
   AfterLevel end = AfterLevel::GoesOn;
   std::vector<Expression> retained;  // as the next level expands them; none at level 1
   std::vector<FrontEntry> pairs;     // found by meet in the middle after the retention

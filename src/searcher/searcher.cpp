@@ -55,8 +55,8 @@ Searcher::Run Searcher::run(std::span<const std::vector<double>> rows, std::span
   return search(std::move(data.value()), searched, std::move(control), identity);
 }
 
-Searcher::Run Searcher::search(PreparedData data, const SearchConfig& config,
-                               SearchControl control, const CheckpointIdentity& identity) const {
+Searcher::Run Searcher::search(PreparedData data, const SearchConfig& config, SearchControl control,
+                               const CheckpointIdentity& identity) const {
   std::unique_ptr<CheckpointFile> checkpoint;
   if (config.checkpoint) {
     Outcome<std::unique_ptr<CheckpointFile>> opened =
