@@ -241,6 +241,33 @@ TEST(Checkpoint, ASearchEndedEarlyEndsTheSameWay) {
   EXPECT_EQ(*read_file(*config.checkpoint), file);
 }
 
+// A search the deadline cut short is not finished: the same call continues
+// after its last completed level, with a time limit of its own.
+TEST(Checkpoint, ASearchCutByItsTimeLimitContinues) {
+  const Data d = sample_data();
+  SearchConfig config;
+  config.max_complexity = 5;
+  config.beam_width = 40;
+  config.verbose = false;
+  const std::string whole = describe(Searcher(config).find_candidates(d.rows, d.targets));
+  TempDir dir;
+  config.checkpoint = dir.file("timed.tov");
+  config.time_limit = 1000.0;
+  for (const LevelStep at : {LevelStep::Start, LevelStep::SecondRound, LevelStep::Retention}) {
+    fs::remove(*config.checkpoint);
+    SearchEnding ending;
+    SearchControl control;
+    control.ending = &ending;
+    control.deadline_passed = [&](std::uint64_t level, LevelStep step) {
+      return level == 4 && step == at;
+    };
+    ASSERT_TRUE(Searcher(config, control).find_candidates(d.rows, d.targets));
+    EXPECT_TRUE(ending.time_limit_reached);
+    EXPECT_EQ(levels_in(*read_file(*config.checkpoint)), 3u);
+    EXPECT_EQ(describe(Searcher(config).find_candidates(d.rows, d.targets)), whole);
+  }
+}
+
 TEST(Checkpoint, AFileOfAnotherSearchIsRefusedAndLeftAlone) {
   const Data d = sample_data();
   TempDir dir;
