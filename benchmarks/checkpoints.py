@@ -38,27 +38,32 @@ def x100():
 
 
 def messages(data):
-    """The sizes of the file's messages, in order (the header first)."""
-    sizes, at = [], 0
+    """The sizes of the file's messages, in order: the header, one record
+    per level, the closing message; and each record's number of retained
+    formulas (the payload's third field, after the level and a byte)."""
+    sizes, retained, at = [], [], 0
     while at < len(data):
         size = HEADER + int.from_bytes(data[at + 9 : at + 17], "little")
+        if sizes and at + size < len(data):
+            retained.append(int.from_bytes(data[at + HEADER + 9 : at + HEADER + 17], "little"))
         sizes.append(size)
         at += size
-    return sizes
+    return sizes, retained
 
 
 def replayed_writes(directory, sizes):
     """Wall seconds of writing the file as the search does, level after
-    level: the whole content so far to a temporary file, synced, renamed
-    over the file, the directory synced."""
+    level (`sizes` as `messages` gives them): the header, the records so far
+    and the closing message to a temporary file, synced, renamed over the
+    file, the directory synced."""
     path = os.path.join(directory, "replay.tov")
     content = os.urandom(sum(sizes))
     start = time.perf_counter()
     written = sizes[0]
-    for size in sizes[1:]:
+    for size in sizes[1:-1]:
         written += size
         with open(path + ".tmp", "wb") as f:
-            f.write(content[:written])
+            f.write(content[: written + sizes[-1]])
             f.flush()
             os.fsync(f.fileno())
         os.replace(path + ".tmp", path)
@@ -92,18 +97,22 @@ def main():
                 os.remove(path)
             with_file.append(cpu_seconds(tov_sr.Searcher(**settings, checkpoint=path), rows, ys))
         with open(path, "rb") as f:
-            sizes = messages(f.read())
+            sizes, retained = messages(f.read())
         io_seconds = statistics.median(replayed_writes(directory, sizes) for _ in range(5))
 
     print(f"x100, max_complexity {options.max_complexity}, beam_width 1000")
-    print(f"{'level':>5} {'record bytes':>14} {'file bytes':>12}")
+    print(f"{'level':>5} {'record bytes':>14} {'file bytes':>12} {'retained':>9}")
     total = sizes[0]
     print(f"{'head':>5} {sizes[0]:>14,} {total:>12,}")
-    for level, size in enumerate(sizes[1:], start=1):
+    for level, size in enumerate(sizes[1:-1], start=1):
         total += size
-        print(f"{level:>5} {size:>14,} {total:>12,}")
+        print(f"{level:>5} {size:>14,} {total:>12,} {retained[level - 1]:>9,}")
+    print(f"{'end':>5} {sizes[-1]:>14,} {total + sizes[-1]:>12,}")
+    sizes = sizes[:-1]
     last = len(sizes) - 1
-    if options.estimate_to > last >= 3:
+    if options.estimate_to > last and (last < 3 or retained[-1] != retained[-2]):
+        print("  (no estimate: the beam is not full in the last two levels)")
+    elif options.estimate_to > last:
         # A record grows with its formulas' length once the beam is full.
         growth = sizes[last] / sizes[last - 1]
         size = sizes[last]

@@ -214,8 +214,24 @@ Outcome<std::unique_ptr<CheckpointFile>> CheckpointFile::open(const std::string&
     if (!differ.empty()) {
       return refusal(path, "belongs to another search; what differs from this call: " + differ);
     }
-    while (at < bytes.size()) {
+    const std::string_view view(bytes);
+    for (;;) {
+      if (at == bytes.size())
+        throw wire::MalformedMessage("the file ends without its closing message");
       const std::size_t start = at;
+      if (wire::message_kind(view.substr(at)) ==
+          static_cast<std::uint8_t>(wire::MessageKind::CheckpointEnd)) {
+        const wire::CheckpointEnd end =
+            *next([](std::string_view m) { return wire::decode_checkpoint_end(m); });
+        if (end.levels != file->restored_.size() ||
+            end.digest != wire::digest(view.substr(0, start))) {
+          at = start;
+          throw wire::MalformedMessage("the closing message does not match the file before it");
+        }
+        if (at != bytes.size()) throw wire::MalformedMessage("bytes after the closing message");
+        file->content_ = bytes.substr(0, start);
+        break;
+      }
       LevelRecord record = *next([](std::string_view m) { return wire::decode_level_record(m); });
       const std::uint64_t expected = file->restored_.size() + 1;
       if (record.level != expected) {
@@ -223,7 +239,7 @@ Outcome<std::unique_ptr<CheckpointFile>> CheckpointFile::open(const std::string&
                                  decimal(record.level) + " where level " + decimal(expected) +
                                  " belongs");
       }
-      file->record_sizes_.push_back(at - start);
+      ++file->levels_;
       file->restored_.push_back(std::move(record));
     }
   } catch (const wire::VersionMismatch& e) {
@@ -231,7 +247,6 @@ Outcome<std::unique_ptr<CheckpointFile>> CheckpointFile::open(const std::string&
   } catch (const wire::MalformedMessage& e) {
     return refusal(path, "is damaged at byte " + decimal(at) + ": " + e.reason());
   }
-  file->content_ = bytes;
   return file;
 }
 
@@ -252,9 +267,8 @@ void CheckpointFile::give_up(const std::string& why) {
 
 void CheckpointFile::append(const LevelRecord& record) {
   if (!writable_) return;
-  const std::string message = wire::encode(record);
-  content_ += message;
-  record_sizes_.push_back(message.size());
+  content_ += wire::encode(record);
+  ++levels_;
   static_cast<void>(write(record.level));
 }
 
@@ -269,7 +283,8 @@ bool CheckpointFile::write(std::uint64_t level) {
   if (!at(level, WriteStep::BeforeWrite)) return fail("writing", ENOSPC, -1);
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return fail("creating", errno, -1);
-  if (!write_all(fd, content_)) return fail("writing", errno, fd);
+  const std::string end = wire::encode(wire::CheckpointEnd{levels_, wire::digest(content_)});
+  if (!write_all(fd, content_) || !write_all(fd, end)) return fail("writing", errno, fd);
   if (!at(level, WriteStep::AfterWrite)) return fail("writing", ENOSPC, fd);
   if (::fsync(fd) != 0) return fail("syncing", errno, fd);
   if (::close(fd) != 0) return fail("closing", errno, -1);

@@ -2,8 +2,10 @@
 // search cut off with its process continues where it was.
 //
 // The file is a sequence of messages in the wire's framing (mark, format
-// version, kind, payload length, checksum): one header, then one record per
-// completed level from level 1 on. The header names what the file belongs
+// version, kind, payload length, checksum): one header, one record per
+// completed level from level 1 on, and a closing message with the number
+// of records and the digest of everything before it, so that a file cut
+// anywhere (even between messages) is refused. The header names what the file belongs
 // to: its layout version, the math signature of the process that wrote it,
 // and digests of the data and of every setting that can change a result.
 // Each level rewrites the whole file durably: the new content goes to
@@ -67,11 +69,6 @@ class CheckpointFile final : public LevelLog {
   const std::vector<LevelRecord>& restored() const override { return restored_; }
   void append(const LevelRecord& record) override;
 
-  // The file's size after the levels kept so far, and the size of each
-  // level's record.
-  std::size_t size() const { return content_.size(); }
-  const std::vector<std::size_t>& record_sizes() const { return record_sizes_; }
-
  private:
   CheckpointFile(std::string path, Warn warn) : path_(std::move(path)), warn_(std::move(warn)) {}
   // Writes content_ durably; false after warning.
@@ -82,8 +79,8 @@ class CheckpointFile final : public LevelLog {
   Warn warn_;
   int lock_ = -1;
   bool writable_ = true;
-  std::string content_;  // header and records, as in the file
-  std::vector<std::size_t> record_sizes_;
+  std::string content_;       // header and records, as in the file before its closing message
+  std::uint64_t levels_ = 0;  // records in content_
   std::vector<LevelRecord> restored_;
 };
 

@@ -96,13 +96,15 @@ std::string_view kind_name(MessageKind kind) {
       return "checkpoint header";
     case MessageKind::CheckpointLevel:
       return "checkpoint level";
+    case MessageKind::CheckpointEnd:
+      return "checkpoint end";
   }
   return "unknown";
 }
 
 bool known_kind(std::uint8_t tag) {
   return tag >= static_cast<std::uint8_t>(MessageKind::Data) &&
-         tag <= static_cast<std::uint8_t>(MessageKind::CheckpointLevel);
+         tag <= static_cast<std::uint8_t>(MessageKind::CheckpointEnd);
 }
 
 [[noreturn]] void refuse(const std::string& reason) { throw MalformedMessage(reason); }
@@ -377,6 +379,11 @@ std::size_t message_size(std::string_view bytes) {
   return kHeaderBytes + static_cast<std::size_t>(length);
 }
 
+std::uint8_t message_kind(std::string_view bytes) {
+  static_cast<void>(message_size(bytes));
+  return static_cast<std::uint8_t>(bytes[kMark.size() + kU32Bytes]);
+}
+
 std::string seal(MessageKind kind, std::string_view payload) {
   std::string message(kHeaderBytes, '\0');
   message.append(payload);
@@ -640,6 +647,22 @@ LevelRecord decode_level_record(std::string_view message) {
   r.finish();
   if (record.level == 0 || report.level != record.level) refuse("a level record of no level");
   return record;
+}
+
+std::string encode(const CheckpointEnd& end) {
+  Writer w;
+  w.u64(end.levels);
+  w.u64(end.digest);
+  return w.seal(MessageKind::CheckpointEnd);
+}
+
+CheckpointEnd decode_checkpoint_end(std::string_view message) {
+  Reader r(message, MessageKind::CheckpointEnd);
+  CheckpointEnd end;
+  end.levels = r.u64();
+  end.digest = r.u64();
+  r.finish();
+  return end;
 }
 
 }  // namespace tov::wire

@@ -48,6 +48,7 @@ enum class MessageKind : std::uint8_t {
   Completion = 6,
   CheckpointHeader = 7,
   CheckpointLevel = 8,
+  CheckpointEnd = 9,
 };
 
 // What every decoder throws for a message it refuses; what() begins with
@@ -75,6 +76,9 @@ std::uint64_t digest(std::string_view bytes);
 // its header says; MalformedMessage when `bytes` do not begin with a
 // complete header of this format.
 std::size_t message_size(std::string_view bytes);
+// The kind its header gives the message at the start of `bytes` (checked as
+// message_size checks it); a kind this build may not know.
+std::uint8_t message_kind(std::string_view bytes);
 
 // The message of `kind` carrying `payload`: the header the encoders put
 // before what they write.
@@ -125,5 +129,15 @@ CheckpointHeader decode_checkpoint_header(std::string_view message);
 // One completed level of a checkpoint.
 std::string encode(const LevelRecord& record);
 LevelRecord decode_level_record(std::string_view message);
+
+// A checkpoint's last message: the number of level records before it and
+// the digest of every byte before it, so that a file cut short anywhere,
+// even between two messages, is known to be.
+struct CheckpointEnd {
+  std::uint64_t levels = 0;
+  std::uint64_t digest = 0;
+};
+std::string encode(const CheckpointEnd& end);
+CheckpointEnd decode_checkpoint_end(std::string_view message);
 
 }  // namespace tov::wire

@@ -101,6 +101,8 @@ const std::vector<Kind> kKinds = {
      [](std::string_view m) { return encode(decode_checkpoint_header(m)); }},
     {MessageKind::CheckpointLevel,
      [](std::string_view m) { return encode(decode_level_record(m)); }},
+    {MessageKind::CheckpointEnd,
+     [](std::string_view m) { return encode(decode_checkpoint_end(m)); }},
 };
 
 const Kind& kind_of(MessageKind kind) {
@@ -156,6 +158,7 @@ std::vector<Sample> samples() {
       {MessageKind::CheckpointHeader, encode(CheckpointHeader{})},
       {MessageKind::CheckpointLevel, encode(sample_record())},
       {MessageKind::CheckpointLevel, encode(first_record())},
+      {MessageKind::CheckpointEnd, encode(CheckpointEnd{4, 0x0123456789abcdef})},
   };
 }
 
