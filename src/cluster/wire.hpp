@@ -2,8 +2,8 @@
 // distributed search: the data and settings (sent once), the retained
 // expressions of each level, shard summaries, beam plans and the second
 // round's answers; and the messages a checkpoint file is made of (its
-// header and one record per completed level). Doubles travel as their exact bits, so nothing is
-// rounded on the way.
+// header, one record per completed level, its closing message). Doubles travel as their exact bits,
+// so nothing is rounded on the way.
 //
 // Every message is a header, then its payload (integers little-endian):
 //   mark "TOVW"        4 bytes

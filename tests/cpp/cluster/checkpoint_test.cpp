@@ -331,6 +331,41 @@ TEST(Checkpoint, TruncatedAndDamagedFilesAreRefused) {
   }
 }
 
+// A file written under another identity or layout names what differs.
+TEST(Checkpoint, TheHeaderIsComparedEntryByEntry) {
+  TempDir dir;
+  const std::string path = dir.file("ids.tov");
+  LevelRecord record;
+  record.level = record.report.level = 1;
+  {
+    auto file = CheckpointFile::open(path, {{"a", "1"}, {"b", "2"}}, nullptr);
+    ASSERT_TRUE(file);
+    file.value()->append(record);
+  }
+  const std::string prefix = "checkpoint '" + path + "' ";
+  const auto refusal = [&](CheckpointIdentity identity) {
+    auto file = CheckpointFile::open(path, std::move(identity), nullptr);
+    return file ? std::string("accepted") : error_message(file.error());
+  };
+  EXPECT_EQ(refusal({{"a", "1"}, {"b", "2"}}), "accepted");
+  EXPECT_EQ(refusal({{"a", "1"}, {"b", "3"}}),
+            prefix + "belongs to another search; what differs from this call: b");
+  EXPECT_EQ(refusal({{"a", "1"}, {"b", "2"}, {"c", "3"}}),
+            prefix + "belongs to another search; what differs from this call: c (not in the file)");
+  EXPECT_EQ(
+      refusal({{"b", "2"}}),
+      prefix + "belongs to another search; what differs from this call: a (not in this call)");
+
+  // The same file with layout 2 in its header.
+  const std::string bytes = *read_file(path);
+  const std::size_t header = wire::message_size(bytes);
+  wire::CheckpointHeader later = wire::decode_checkpoint_header(bytes.substr(0, header));
+  later.layout = kCheckpointLayout + 1;
+  write_file(path, wire::encode(later) + bytes.substr(header));
+  EXPECT_EQ(refusal({{"a", "1"}, {"b", "2"}}),
+            prefix + "has layout version 2, this build reads version 1");
+}
+
 TEST(Checkpoint, ALivePathIsRefused) {
   TempDir dir;
   const std::string path = dir.file("busy.tov");
