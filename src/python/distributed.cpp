@@ -48,8 +48,8 @@ PyMethodDef poll_definition = {"stop", call_poll, METH_NOARGS,
 // evaluate(level, retained, stop), complete(level, plan, stop) and, for a
 // search resumed from a checkpoint, resume(retained) with the list of the
 // restored levels' messages; evaluate and complete return a list of bytes,
-// one per shard, or None to stop. An exception
-// they raise stays pending and ends the search.
+// one per shard, or None to stop. An exception they raise stays pending and
+// ends the search.
 class PythonTransport final : public ShardTransport {
  public:
   explicit PythonTransport(PyObject* target) : target_(PyRef::borrow(target)) {}

@@ -4,11 +4,10 @@
 
 #include <array>
 #include <atomic>
+#include <csignal>
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-#include <csignal>
 
 #include "cluster/checkpoint.hpp"
 #include "ops/math_signature.hpp"

@@ -16,9 +16,9 @@ namespace {
 enum class LevelEnd { Completed, Interrupted, Deadline };
 
 // Runs one level; `count` receives its number of candidates, `kept` the
-// number it retains, `kept_expressions` (when given) those expressions. The front takes the level's
-// candidates only once the level is complete: a level abandoned at any step leaves the search as it
-// was before it.
+// number it retains, `kept_expressions` (when given) those expressions.
+// The front takes the level's candidates only once the level is complete:
+// a level abandoned at any step leaves the search as it was before it.
 LevelEnd run_level(ShardBackend& backend, SearchCoordinator& coordinator, const Poll& poll,
                    SearchStats* stats, std::uint64_t& count, std::uint64_t& kept,
                    std::vector<Expression>* kept_expressions) {

@@ -117,7 +117,7 @@ struct SearchControl {
   // holds levels of continues after the last of them.
   LevelLog* checkpoint = nullptr;
   // Told of a problem the search goes on despite (a checkpoint it cannot
-  // write); null: the searcher prints it to standard error.
+  // write); null: it is printed to standard error.
   std::function<void(const std::string& message)> warn;
 };
 
