@@ -140,6 +140,11 @@ class _Transport:
         )
         return messages
 
+    def resume(self, retained):
+        # A search resumed from its checkpoint (which this client writes):
+        # the restored levels' retained formulas, for workers to catch up.
+        self.retained.extend(self.client.submit(_hold, r, pure=False) for r in retained)
+
     def complete(self, level, plan, stop):
         futures = [
             self._submit(
@@ -220,7 +225,10 @@ class DaskSearcher:
     CPU seconds each shard's worker spent generating the level first
     (`generation`, 0 where it already had), the workers that evaluated them
     (`workers`), the bytes `sent` out and `received` back, and the wall
-    `seconds` of its two rounds.
+    `seconds` of its two rounds. The searcher's `checkpoint` is written
+    by this client (the workers never touch it): a search resumed from it
+    sends the restored levels to the workers, which catch up by generating
+    them.
     """
 
     def __init__(self, searcher, client, *, shards=None):

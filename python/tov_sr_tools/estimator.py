@@ -85,6 +85,11 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         `decompose`, the other half is shared equally by the searches. All
         their staircases and the decomposition's result are merged and
         `selection` picks one.
+    checkpoint : str, os.PathLike or None
+        The Searcher's setting of that name: the file that keeps each
+        completed level, so that a fit cut off with its process continues
+        where it was when called again with the same data and settings.
+        Needs strategy="search".
 
     Attributes
     ----------
@@ -130,6 +135,7 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         *,
         meet_in_the_middle=False,
         strategy="search",
+        checkpoint=None,
     ):
         self.max_complexity = max_complexity
         self.complexity_penalty = complexity_penalty
@@ -150,6 +156,7 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         self.progress = progress
         self.meet_in_the_middle = meet_in_the_middle
         self.strategy = strategy
+        self.checkpoint = checkpoint
 
     def fit(self, X, y, sample_weight=None, *, x_units=None, y_units=None, variable_names=None):
         """Searches the staircase on `X` and `y` and picks its formula.
@@ -219,6 +226,7 @@ class TovRegressor(RegressorMixin, BaseEstimator):
             constants=self.constants,
             verbose=bool(self.verbose),
             meet_in_the_middle=bool(self.meet_in_the_middle),
+            **({} if self.checkpoint is None else {"checkpoint": self.checkpoint}),
         )
         units = {"x_units": x_units, "y_units": y_units}
         if variable_names is not None:
@@ -229,6 +237,8 @@ class TovRegressor(RegressorMixin, BaseEstimator):
         search_y = targets if y_carried else y
         if self.strategy not in ("search", "auto"):
             raise ValueError(f"strategy must be 'search' or 'auto', not {self.strategy!r}")
+        if self.strategy == "auto" and self.checkpoint is not None:
+            raise ValueError("checkpoint needs strategy='search': 'auto' runs several searches")
         if self.strategy == "auto":
             self.candidates_, self.decomposition_, origins = self._fit_auto(
                 searcher, search_X, search_y, weights, x_units, y_units

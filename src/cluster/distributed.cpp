@@ -77,6 +77,7 @@ std::vector<std::pair<Expression, double>> ShardedBackend::seed() {
 }
 
 std::optional<LevelSummaries> ShardedBackend::evaluate(LevelProgress&, const Poll& poll) {
+  if (!replayed_.empty() && !transport_.resume(std::exchange(replayed_, {}))) return std::nullopt;
   ++level_;
   keys_.clear();
   expressions_.clear();
@@ -127,6 +128,13 @@ std::optional<std::vector<Expression>> ShardedBackend::expressions(
 }
 
 bool ShardedBackend::retain(std::vector<Expression> retained, const Poll&) {
+  retained_ = wire::encode(retained);
+  return true;
+}
+
+bool ShardedBackend::replay(std::vector<Expression> retained, const Poll&) {
+  ++level_;
+  if (retained_) replayed_.push_back(std::move(*retained_));
   retained_ = wire::encode(retained);
   return true;
 }

@@ -61,6 +61,10 @@ class ShardTransport {
   virtual std::optional<std::vector<std::string>> evaluate(std::size_t level,
                                                            const std::string* retained,
                                                            const Poll& poll) = 0;
+  // A resumed search, before its first evaluate: the retained expressions
+  // messages of levels 2, 3, ... up to the level below the one whose
+  // message that evaluate brings. False when the search is to stop.
+  [[nodiscard]] virtual bool resume(std::vector<std::string> retained) = 0;
   // The second round with the plan message: one answer per shard.
   virtual std::optional<std::vector<std::string>> complete(std::size_t level,
                                                            const std::string& plan,
@@ -82,6 +86,7 @@ class ShardedBackend final : public ShardBackend {
   std::optional<std::vector<Expression>> expressions(std::span<const std::uint64_t> indices,
                                                      const Poll& poll) override;
   bool retain(std::vector<Expression> retained, const Poll& poll) override;
+  bool replay(std::vector<Expression> retained, const Poll& poll) override;
   std::uint64_t workers() const override { return 1; }
 
  private:
@@ -91,6 +96,7 @@ class ShardedBackend final : public ShardBackend {
   ShardTransport& transport_;
   std::size_t level_ = 1;
   std::optional<std::string> retained_;  // the last level's retained expressions
+  std::vector<std::string> replayed_;    // the levels before it, replayed, not yet sent
   std::map<std::uint64_t, std::string> keys_;
   std::map<std::uint64_t, Expression> expressions_;
 };

@@ -92,13 +92,19 @@ std::string_view kind_name(MessageKind kind) {
       return "plan";
     case MessageKind::Completion:
       return "completion";
+    case MessageKind::CheckpointHeader:
+      return "checkpoint header";
+    case MessageKind::CheckpointLevel:
+      return "checkpoint level";
+    case MessageKind::CheckpointEnd:
+      return "checkpoint end";
   }
   return "unknown";
 }
 
 bool known_kind(std::uint8_t tag) {
   return tag >= static_cast<std::uint8_t>(MessageKind::Data) &&
-         tag <= static_cast<std::uint8_t>(MessageKind::Completion);
+         tag <= static_cast<std::uint8_t>(MessageKind::CheckpointEnd);
 }
 
 [[noreturn]] void refuse(const std::string& reason) { throw MalformedMessage(reason); }
@@ -123,6 +129,7 @@ class Writer {
   void put(std::uint64_t v) { u64(v); }
   void put(double v) { u64(std::bit_cast<std::uint64_t>(v)); }
   void put(bool v) { u8(v ? 1 : 0); }
+  void put(const std::string& v) { text(v); }
   template <class T>
   void put(const std::optional<T>& v) {
     put(v.has_value());
@@ -169,8 +176,8 @@ class Reader {
     const std::uint64_t version = little_endian(bytes_.substr(at_, kU32Bytes));
     at_ += kU32Bytes;
     if (version != kFormatVersion) {
-      refuse("format version " + decimal(version) + ", this build reads version " +
-             decimal(kFormatVersion));
+      throw VersionMismatch("format version " + decimal(version) + ", this build reads version " +
+                            decimal(kFormatVersion));
     }
     const std::uint8_t tag = u8();
     if (tag != static_cast<std::uint8_t>(kind)) {
@@ -226,6 +233,7 @@ class Reader {
     if (byte > 1) refuse("a flag byte of " + decimal(byte));
     v = byte == 1;
   }
+  void get(std::string& v) { v = text(); }
   template <class T>
   void get(std::optional<T>& v) {
     bool present = false;
@@ -357,7 +365,24 @@ bool in_shard(const ShardSummary& s, std::uint64_t index) {
 }  // namespace
 
 MalformedMessage::MalformedMessage(const std::string& reason)
-    : std::runtime_error("malformed message in a distributed search: " + reason) {}
+    : std::runtime_error("malformed message in a distributed search: " + reason), reason_(reason) {}
+
+std::uint64_t digest(std::string_view bytes) { return checksum(bytes); }
+
+std::size_t message_size(std::string_view bytes) {
+  if (bytes.size() < kHeaderBytes || bytes.substr(0, kMark.size()) != kMark)
+    refuse("not a message of this format");
+  const std::uint64_t length =
+      little_endian(bytes.substr(kMark.size() + kU32Bytes + kU8Bytes, kU64Bytes));
+  if (length > std::numeric_limits<std::size_t>::max() - kHeaderBytes)
+    refuse("a payload longer than any message");
+  return kHeaderBytes + static_cast<std::size_t>(length);
+}
+
+std::uint8_t message_kind(std::string_view bytes) {
+  static_cast<void>(message_size(bytes));
+  return static_cast<std::uint8_t>(bytes[kMark.size() + kU32Bytes]);
+}
 
 std::string seal(MessageKind kind, std::string_view payload) {
   std::string message(kHeaderBytes, '\0');
@@ -534,6 +559,110 @@ Completion decode_completion(std::string_view message) {
   }
   r.finish();
   return c;
+}
+
+std::string encode(const CheckpointHeader& h) {
+  Writer w;
+  w.u64(h.layout);
+  w.text(h.math_signature);
+  w.u64(h.identity.size());
+  for (const auto& [name, value] : h.identity) {
+    w.text(name);
+    w.text(value);
+  }
+  return w.seal(MessageKind::CheckpointHeader);
+}
+
+CheckpointHeader decode_checkpoint_header(std::string_view message) {
+  Reader r(message, MessageKind::CheckpointHeader);
+  CheckpointHeader h;
+  h.layout = r.u64();
+  h.math_signature = r.text();
+  h.identity.resize(r.count(2 * kMinTextBytes));
+  for (auto& [name, value] : h.identity) {
+    name = r.text();
+    value = r.text();
+  }
+  r.finish();
+  return h;
+}
+
+namespace {
+
+void write_entries(Writer& w, const std::vector<FrontEntry>& entries) {
+  w.u64(entries.size());
+  for (const FrontEntry& e : entries) {
+    w.put(e.error);
+    w.put(e.expression);
+  }
+}
+
+std::vector<FrontEntry> read_entries(Reader& r) {
+  std::vector<FrontEntry> out(r.count(kF64Bytes + kMinExpressionBytes));
+  for (FrontEntry& e : out) {
+    r.get(e.error);
+    r.get(e.expression);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string encode(const LevelRecord& record) {
+  Writer w;
+  w.u64(record.level);
+  w.u8(static_cast<std::uint8_t>(record.end));
+  w.u64(record.retained.size());
+  for (const Expression& e : record.retained) w.put(e);
+  write_entries(w, record.pairs);
+  write_entries(w, record.front);
+  const LevelReport& report = record.report;
+  w.u64(report.level);
+  w.u64(report.candidates);
+  w.u64(report.retained);
+  w.put(report.seconds);
+  w.put(report.best_error);
+  w.text(report.best_formula);
+  return w.seal(MessageKind::CheckpointLevel);
+}
+
+LevelRecord decode_level_record(std::string_view message) {
+  Reader r(message, MessageKind::CheckpointLevel);
+  LevelRecord record;
+  record.level = r.u64();
+  const std::uint8_t end = r.u8();
+  if (end > static_cast<std::uint8_t>(AfterLevel::Callback)) refuse("an unknown level ending");
+  record.end = static_cast<AfterLevel>(end);
+  record.retained.resize(r.count(kMinExpressionBytes));
+  for (Expression& e : record.retained) r.get(e);
+  record.pairs = read_entries(r);
+  record.front = read_entries(r);
+  LevelReport& report = record.report;
+  report.level = r.u64();
+  report.candidates = r.u64();
+  report.retained = r.u64();
+  r.get(report.seconds);
+  r.get(report.best_error);
+  report.best_formula = r.text();
+  r.finish();
+  if (record.level == 0 || report.level != record.level) refuse("a level record of no level");
+  return record;
+}
+
+std::string encode(const CheckpointEnd& end) {
+  Writer w;
+  w.u64(end.levels);
+  w.u64(end.digest);
+  return w.seal(MessageKind::CheckpointEnd);
+}
+
+CheckpointEnd decode_checkpoint_end(std::string_view message) {
+  Reader r(message, MessageKind::CheckpointEnd);
+  CheckpointEnd end;
+  end.levels = r.u64();
+  end.digest = r.u64();
+  r.finish();
+  return end;
 }
 
 }  // namespace tov::wire

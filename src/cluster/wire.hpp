@@ -1,8 +1,9 @@
 // Compact binary messages between the client and the workers of a
 // distributed search: the data and settings (sent once), the retained
 // expressions of each level, shard summaries, beam plans and the second
-// round's answers. Doubles travel as their exact bits, so nothing is rounded
-// on the way.
+// round's answers; and the messages a checkpoint file is made of (its
+// header, one record per completed level, its closing message). Doubles travel as their exact bits,
+// so nothing is rounded on the way.
 //
 // Every message is a header, then its payload (integers little-endian):
 //   mark "TOVW"        4 bytes
@@ -30,11 +31,12 @@
 #include "fit/search_data.hpp"
 #include "formula/expression.hpp"
 #include "search/beam.hpp"
+#include "search/level_log.hpp"
 #include "search/search_engine.hpp"
 
 namespace tov::wire {
 
-inline constexpr std::uint32_t kFormatVersion = 2;
+inline constexpr std::uint32_t kFormatVersion = 3;
 inline constexpr std::size_t kHeaderBytes = 4 + 4 + 1 + 8 + 8;
 
 enum class MessageKind : std::uint8_t {
@@ -44,6 +46,9 @@ enum class MessageKind : std::uint8_t {
   Summary = 4,
   Plan = 5,
   Completion = 6,
+  CheckpointHeader = 7,
+  CheckpointLevel = 8,
+  CheckpointEnd = 9,
 };
 
 // What every decoder throws for a message it refuses; what() begins with
@@ -51,7 +56,29 @@ enum class MessageKind : std::uint8_t {
 class MalformedMessage : public std::runtime_error {
  public:
   explicit MalformedMessage(const std::string& reason);
+  // Why, without the prefix.
+  const std::string& reason() const { return reason_; }
+
+ private:
+  std::string reason_;
 };
+
+// A message of another format version.
+class VersionMismatch : public MalformedMessage {
+ public:
+  using MalformedMessage::MalformedMessage;
+};
+
+// The 64-bit FNV-1a digest the checksums use.
+std::uint64_t digest(std::string_view bytes);
+
+// The length of the message at the start of `bytes`, header included, as
+// its header says; MalformedMessage when `bytes` do not begin with a
+// complete header of this format.
+std::size_t message_size(std::string_view bytes);
+// The kind its header gives the message at the start of `bytes` (checked as
+// message_size checks it); a kind this build may not know.
+std::uint8_t message_kind(std::string_view bytes);
 
 // The message of `kind` carrying `payload`: the header the encoders put
 // before what they write.
@@ -87,5 +114,30 @@ struct Completion {
 };
 std::string encode(const Completion& completion);
 Completion decode_completion(std::string_view message);
+
+// What a checkpoint file belongs to, in its first message: its layout
+// version, the math signature of the process that wrote it, and named
+// digests of the data and settings, compared one by one on resume.
+struct CheckpointHeader {
+  std::uint64_t layout = 0;
+  std::string math_signature;
+  std::vector<std::pair<std::string, std::string>> identity;
+};
+std::string encode(const CheckpointHeader& header);
+CheckpointHeader decode_checkpoint_header(std::string_view message);
+
+// One completed level of a checkpoint.
+std::string encode(const LevelRecord& record);
+LevelRecord decode_level_record(std::string_view message);
+
+// A checkpoint's last message: the number of level records before it and
+// the digest of every byte before it, so that a file cut short anywhere,
+// even between two messages, is known to be.
+struct CheckpointEnd {
+  std::uint64_t levels = 0;
+  std::uint64_t digest = 0;
+};
+std::string encode(const CheckpointEnd& end);
+CheckpointEnd decode_checkpoint_end(std::string_view message);
 
 }  // namespace tov::wire

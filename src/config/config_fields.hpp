@@ -72,6 +72,7 @@ inline constexpr std::tuple kConfigFields{
     keyword_only<&SearchConfig::term_pool>("term_pool"),
     keyword_only<&SearchConfig::named_constants>("constants"),
     keyword_only<&SearchConfig::meet_in_the_middle>("meet_in_the_middle"),
+    keyword_only<&SearchConfig::checkpoint>("checkpoint"),
 };
 
 // Calls `visit(row)` for every row, in list order.

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <variant>
 #include <vector>
 
@@ -80,6 +81,10 @@ struct SearchConfig {
   // After every level, formulas built from two retained formulas (or one
   // under a unary root) found by lookup join the front.
   bool meet_in_the_middle = false;
+  // When set, the file that keeps the search's completed levels: a search
+  // given the same file, data and settings continues after the last level
+  // it holds. Changes no result.
+  std::optional<std::string> checkpoint;
 
   double exit_tolerance() const { return target_error.value_or(early_exit_tolerance); }
 };

@@ -47,9 +47,11 @@ PyMethodDef poll_definition = {"stop", call_poll, METH_NOARGS,
                                "stop()\n--\n\nTrue once the search must stop."};
 
 // Messages through a Python object with the methods start(data, config),
-// evaluate(level, retained, stop) and complete(level, plan, stop); the last
-// two return a list of bytes, one per shard, or None to stop. An exception
-// they raise stays pending and ends the search.
+// evaluate(level, retained, stop), complete(level, plan, stop) and, for a
+// search resumed from a checkpoint, resume(retained) with the list of the
+// restored levels' messages; evaluate and complete return a list of bytes,
+// one per shard, or None to stop. An exception they raise stays pending and
+// ends the search.
 class PythonTransport final : public ShardTransport {
  public:
   explicit PythonTransport(PyObject* target) : target_(PyRef::borrow(target)) {}
@@ -67,6 +69,17 @@ class PythonTransport final : public ShardTransport {
     PyRef message(retained ? bytes_of(*retained) : PyRef::borrow(Py_None).release());
     if (!message) return std::nullopt;
     return call("evaluate", level, message.get(), poll);
+  }
+
+  bool resume(std::vector<std::string> retained) override {
+    PyRef list(PyList_New(static_cast<Py_ssize_t>(retained.size())));
+    if (!list) return false;
+    for (std::size_t i = 0; i < retained.size(); ++i) {
+      PyObject* item = bytes_of(retained[i]);
+      if (item == nullptr) return false;
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return PyRef(PyObject_CallMethod(target_.get(), "resume", "O", list.get())).get() != nullptr;
   }
 
   std::optional<std::vector<std::string>> complete(std::size_t level, const std::string& plan,

@@ -44,6 +44,14 @@ PyObject* time_limit_warning_type() {
                         PyExc_UserWarning);
 }
 
+PyObject* checkpoint_warning_type() {
+  static PyObject* type = nullptr;
+  return exception_type(type, "tov_sr.TovCheckpointWarning",
+                        "A checkpoint file cannot be written; the search goes on without "
+                        "checkpoints.",
+                        PyExc_RuntimeWarning);
+}
+
 std::optional<MappedError> map_error(SearchError error) {
   PyObject* type = std::visit(
       [](const auto& e) -> PyObject* {

@@ -23,6 +23,8 @@ PyObject* runtime_error_type();
 // The warning a search issues when its time limit cut it short (a
 // UserWarning).
 PyObject* time_limit_warning_type();
+// tov_sr.TovCheckpointWarning, a RuntimeWarning.
+PyObject* checkpoint_warning_type();
 
 // A Python exception ready to be raised: its type (borrowed) and message.
 struct MappedError {

@@ -4,11 +4,13 @@
 
 #include <array>
 #include <atomic>
+#include <csignal>
 #include <cstdint>
 #include <deque>
 #include <string>
 #include <string_view>
 
+#include "cluster/checkpoint.hpp"
 #include "ops/math_signature.hpp"
 #include "python/binding.hpp"
 #include "python/distributed.hpp"
@@ -30,6 +32,54 @@ PyObject* math_signature(PyObject*, PyObject*) {
   return guarded([] {
     const std::string signature = vmath::math_signature();
     return PyUnicode_FromStringAndSize(signature.data(), static_cast<Py_ssize_t>(signature.size()));
+  });
+}
+
+constexpr std::array<Parameter, 3> kFaultParameters = {
+    {{"level", ParameterKind::Optional, "None"},
+     {"step", ParameterKind::Optional, "None"},
+     {"action", ParameterKind::Optional, "None"}}};
+const Signature kFaultSignature{"_checkpoint_fault()", kFaultParameters};
+
+// For tests: at `step` ("write", "sync", "rename" or "renamed": before the
+// temporary file is written, before it is synced, before it is renamed, or
+// after) of writing `level`, the process kills itself ("kill") or the write
+// fails as on a full disk ("fail"). Without arguments, no fault.
+PyObject* checkpoint_fault(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    std::array<PyObject*, kFaultParameters.size()> bound{};
+    if (!bind_fast_call(kFaultSignature, args, nargs, kwnames, bound)) return nullptr;
+    PyObject* const level_argument = bound[at<kFaultParameters>("level")];
+    PyObject* const step_argument = bound[at<kFaultParameters>("step")];
+    PyObject* const action_argument = bound[at<kFaultParameters>("action")];
+    if (level_argument == nullptr || level_argument == Py_None) {
+      set_checkpoint_hook(nullptr);
+      Py_RETURN_NONE;
+    }
+    const std::optional<std::uint64_t> level = unsigned_argument("level", level_argument);
+    if (!level) return nullptr;
+    const char* step_text = step_argument != nullptr && PyUnicode_Check(step_argument)
+                                ? PyUnicode_AsUTF8(step_argument)
+                                : nullptr;
+    const char* action_text = action_argument != nullptr && PyUnicode_Check(action_argument)
+                                  ? PyUnicode_AsUTF8(action_argument)
+                                  : nullptr;
+    if (step_text == nullptr || action_text == nullptr)
+      return raise_message(PyExc_TypeError, "step and action must be strings");
+    const std::string_view names[] = {"write", "sync", "rename", "renamed"};
+    std::optional<WriteStep> step;
+    for (std::size_t i = 0; i < std::size(names); ++i)
+      if (names[i] == step_text) step = static_cast<WriteStep>(i);
+    const std::string_view action = action_text;
+    if (!step || (action != "kill" && action != "fail"))
+      return raise_message(PyExc_ValueError, "unknown step or action");
+    const bool kill = action == "kill";
+    set_checkpoint_hook([at = *level, where = *step, kill](std::uint64_t l, WriteStep s) {
+      if (l != at || s != where) return true;
+      if (kill) std::raise(SIGKILL);
+      return false;
+    });
+    Py_RETURN_NONE;
   });
 }
 
@@ -60,10 +110,13 @@ PyObject* module_getattr(PyObject* module, PyObject* name) {
   });
 }
 
-// A function without parameters: its docstring with the signature "()".
-const char* with_text_signature(std::string_view name, std::string_view doc) {
+// A function's docstring with the text signature of its parameter table
+// (none: "()"), kept for the life of the process.
+const char* with_text_signature(std::string_view name, std::string_view doc,
+                                std::span<const Parameter> parameters = {},
+                                std::string_view self = "") {
   static std::deque<std::string> texts;
-  return texts.emplace_back(signed_doc(name, text_signature({}, ""), doc)).c_str();
+  return texts.emplace_back(signed_doc(name, text_signature(parameters, self), doc)).c_str();
 }
 
 PyMethodDef module_functions[] = {
@@ -73,6 +126,10 @@ PyMethodDef module_functions[] = {
      "__getattr__($module, name, /)\n--\n\nThe attributes made on first use: __version__."},
     {"_distributed_call", fast_call<distributed_call>(), METH_FASTCALL | METH_KEYWORDS,
      distributed_call_doc()},
+    {"_checkpoint_fault", fast_call<checkpoint_fault>(), METH_FASTCALL | METH_KEYWORDS,
+     with_text_signature("_checkpoint_fault",
+                         "For tests: a fault at one moment of writing a checkpoint level.",
+                         kFaultParameters, "$module")},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -133,7 +190,8 @@ PyObject* initialise() {
       !add_entry(module.get(), "TovTimeLimitWarning", time_limit_warning_type()) ||
       !add_entry(module.get(), "LevelReport", level_report_type()) ||
       !add_entry(module.get(), "math_signature",
-                 PyRef(PyObject_GetAttrString(module.get(), "math_signature")).get())) {
+                 PyRef(PyObject_GetAttrString(module.get(), "math_signature")).get()) ||
+      !add_entry(module.get(), "TovCheckpointWarning", checkpoint_warning_type())) {
     return nullptr;
   }
   // Private: the worker side of a distributed search.

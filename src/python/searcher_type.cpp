@@ -248,6 +248,10 @@ struct Call {
   explicit Call(PyObject* callback) {
     control.interrupted = [] { return PyErr_Occurred() != nullptr || PyErr_CheckSignals() < 0; };
     control.ending = &ending;
+    // A warning turned into an error stays pending and ends the search.
+    control.warn = [](const std::string& message) {
+      static_cast<void>(PyErr_WarnEx(checkpoint_warning_type(), message.c_str(), 1));
+    };
     if (callback == nullptr) return;
     control.on_level = [callback](const LevelReport& report) {
       PyRef record(make_level_report(report));

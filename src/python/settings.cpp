@@ -203,6 +203,36 @@ bool read_constants(std::string_view name, PyObject* value, SearchConfig& config
   return true;
 }
 
+// None, or a path as a str or os.PathLike (kept as its text).
+bool read_checkpoint(std::string_view name, PyObject* value, SearchConfig& config) {
+  if (value == Py_None) {
+    config.checkpoint = std::nullopt;
+    return true;
+  }
+  PyRef path(PyOS_FSPath(value));
+  if (!path) {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
+    PyErr_Clear();
+    return fail(PyExc_TypeError, std::string(name) +
+                                     " must be a path (str or os.PathLike) or None, not " +
+                                     type_name(value));
+  }
+  if (!PyUnicode_Check(path.get())) {
+    return fail(PyExc_TypeError,
+                std::string(name) + " must be a str path, not " + type_name(path.get()));
+  }
+  Py_ssize_t size = 0;
+  const char* text = PyUnicode_AsUTF8AndSize(path.get(), &size);
+  if (text == nullptr) return false;
+  const std::string chosen(text, static_cast<std::size_t>(size));
+  if (chosen.empty() || chosen.find('\0') != std::string::npos) {
+    return fail(PyExc_ValueError,
+                std::string(name) + " must be a non-empty path without NUL, not " + repr_of(value));
+  }
+  config.checkpoint = chosen;
+  return true;
+}
+
 PyObject* get_constants(const SearchConfig& config) {
   return PyUnicode_FromString(config.named_constants ? "named" : "free");
 }
@@ -211,6 +241,9 @@ PyObject* get_constants(const SearchConfig& config) {
 PyObject* to_python(std::uint64_t value) { return PyLong_FromUnsignedLongLong(value); }
 PyObject* to_python(double value) { return PyFloat_FromDouble(value); }
 PyObject* to_python(bool value) { return PyBool_FromLong(value ? 1 : 0); }
+PyObject* to_python(const std::string& value) {
+  return PyUnicode_FromStringAndSize(value.data(), static_cast<Py_ssize_t>(value.size()));
+}
 
 template <class T>
 PyObject* to_python(const std::optional<T>& value) {
@@ -288,6 +321,9 @@ constexpr Conversion conversion<&SearchConfig::max_terms> =
 template <>
 constexpr Conversion conversion<&SearchConfig::term_pool> =
     read_by<&SearchConfig::term_pool>(read_term_pool);
+template <>
+constexpr Conversion conversion<&SearchConfig::checkpoint> =
+    read_by<&SearchConfig::checkpoint>(read_checkpoint);
 template <>
 constexpr Conversion conversion<&SearchConfig::named_constants>{
     read_constants, get_constants, at_default<&SearchConfig::named_constants>};

@@ -1,5 +1,6 @@
 """The main Python module entry point."""
 
+import os
 from collections.abc import Callable, Iterable, Mapping, Sequence
 from fractions import Fraction
 from typing import Any, Final, Literal, Protocol, SupportsFloat, SupportsIndex, Union, final
@@ -15,6 +16,7 @@ __all__ = [
     "TovTimeLimitWarning",
     "LevelReport",
     "math_signature",
+    "TovCheckpointWarning",
 ]
 
 class _ArrayLike(Protocol):
@@ -434,6 +436,15 @@ class Searcher:
     meet_in_the_middle : bool, optional
         Also find laws about twice as long as the levels reach, built from
         two retained halves, by lookup instead of enumeration.
+    checkpoint : str, os.PathLike or None, optional
+        The file that keeps each completed level of a search. A search given
+        the same file, data and settings continues after the last level the
+        file holds and returns what the uninterrupted search returns; a file
+        of a finished search gives its result at once. A file of other data,
+        settings, format version or math signature, a damaged one, and a
+        path a live search holds raise ValueError. A file that cannot be
+        written warns once (TovCheckpointWarning) and the search goes on
+        without it.
 
     Raises
     ------
@@ -474,6 +485,7 @@ class Searcher:
         term_pool: SupportsIndex = 150,
         constants: Literal["free", "named"] = "free",
         meet_in_the_middle: bool = False,
+        checkpoint: str | os.PathLike[str] | None = None,
     ) -> Searcher: ...
     @property
     def max_complexity(self) -> int: ...
@@ -505,6 +517,8 @@ class Searcher:
     def constants(self) -> Literal["free", "named"]: ...
     @property
     def meet_in_the_middle(self) -> bool: ...
+    @property
+    def checkpoint(self) -> str | None: ...
     def find_function(
         self,
         xs: _Vector,
@@ -868,5 +882,17 @@ class TovTimeLimitWarning(UserWarning):
     Examples
     --------
     >>> issubclass(tov_sr.TovTimeLimitWarning, UserWarning)
+    True
+    """
+
+class TovCheckpointWarning(RuntimeWarning):
+    """A checkpoint file cannot be written; the search goes on without checkpoints.
+
+    Warned once per search, when the checkpoint's path cannot be written (an
+    unwritable directory, a full disk); the search's result is unaffected.
+
+    Examples
+    --------
+    >>> issubclass(tov_sr.TovCheckpointWarning, RuntimeWarning)
     True
     """

@@ -71,7 +71,8 @@ bool SearchCoordinator::seed(std::span<const std::pair<Expression, double>> seed
     write_line(out_, "[TOV-SR] Started search space exploration. Level 1 seeded with " +
                          decimal(seeds.size()) + " primary nodes.\n");
   }
-  if (control_.on_level && control_.on_level(report(seeds.size(), seeds.size()))) {
+  last_report_ = report(seeds.size(), seeds.size());
+  if (control_.on_level && control_.on_level(last_report_)) {
     stopped_by_callback_ = true;
     go_on = false;
   }
@@ -164,7 +165,8 @@ bool SearchCoordinator::finish_level(std::uint64_t candidates, std::uint64_t ret
                        format_duration(elapsed) + ". Retaining top " + decimal(retained) +
                        " candidates.\n");
   completed_level_ = level_;
-  if (control_.on_level && control_.on_level(report(candidates, retained))) {
+  last_report_ = report(candidates, retained);
+  if (control_.on_level && control_.on_level(last_report_)) {
     stopped_by_callback_ = true;
     return false;
   }
@@ -193,6 +195,44 @@ bool SearchCoordinator::answer_found() {
     if (answer) return true;
   }
   return false;
+}
+
+LevelRecord SearchCoordinator::record(std::vector<Expression> retained, bool go_on) const {
+  LevelRecord r;
+  r.level = completed_level_;
+  // A callback that raised (or a signal) asks for no ending of its own: the
+  // search resumes after the level.
+  if (!go_on && !interrupted())
+    r.end = stopped_by_callback_ ? AfterLevel::Callback : AfterLevel::Answer;
+  r.retained = std::move(retained);
+  r.pairs = found_pairs_;
+  for (auto& [complexity, entry] : front_->entries()) r.front.push_back(std::move(entry));
+  r.report = last_report_;
+  return r;
+}
+
+bool SearchCoordinator::restore(const std::vector<LevelRecord>& records) {
+  const LevelRecord& last = records.back();
+  const bool levels_left = last.end == AfterLevel::GoesOn && last.level < config_.max_complexity;
+  for (const LevelRecord& r : records) {
+    if (r.level < 2) continue;
+    if (config_.max_terms > 1) {
+      std::vector<Expression> library = r.retained;
+      for (const FrontEntry& pair : r.pairs) library.push_back(pair.expression);
+      retained_.emplace_back(r.level, std::move(library));
+    }
+    if (pairs_ && levels_left) pairs_->replay(r.retained);
+  }
+  for (const FrontEntry& entry : last.front) front_->update(entry.expression, entry.error);
+  level_ = last.level;
+  completed_level_ = last.level;
+  last_report_ = last.report;
+  stopped_by_callback_ = last.end == AfterLevel::Callback;
+  if (levels_left) {
+    write_line(out_,
+               "[TOV-SR] Resumed from the checkpoint after level " + decimal(last.level) + ".\n");
+  }
+  return last.end == AfterLevel::GoesOn;
 }
 
 void SearchCoordinator::abandon_level(bool progress_showing) {

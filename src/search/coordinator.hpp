@@ -20,6 +20,7 @@
 #include "fit/search_data.hpp"
 #include "result/search_error.hpp"
 #include "result/search_result.hpp"
+#include "search/level_log.hpp"
 #include "search/pareto.hpp"
 #include "search/search_control.hpp"
 #include "search/search_engine.hpp"
@@ -92,6 +93,15 @@ class SearchCoordinator {
   // passed before it started), with or without a progress line on screen.
   void abandon_level(bool progress_showing);
 
+  // The record of the level just completed (or of the seeds), whose
+  // retained expressions were `retained`; `go_on` is what finish_level (or
+  // seed) returned.
+  LevelRecord record(std::vector<Expression> retained, bool go_on) const;
+  // Puts the search where the run that wrote `records` (levels 1 to n, in
+  // order) left it after level n, and prints that it resumes; true when the
+  // search goes on past them.
+  bool restore(const std::vector<LevelRecord>& records);
+
   // The final staircase from the levels completed so far.
   Outcome<std::vector<SearchResult>> finalize();
 
@@ -131,6 +141,7 @@ class SearchCoordinator {
   // then and the verdict. An entry is replaced only by a lower error, so
   // the pair identifies it.
   std::map<std::size_t, std::pair<double, bool>> judged_;
+  LevelReport last_report_;  // of the level just completed
 };
 
 }  // namespace tov

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "search/coordinator.hpp"
+#include "search/level_log.hpp"
 #include "search/worker_pool.hpp"
 
 namespace tov {
@@ -15,11 +16,12 @@ namespace {
 enum class LevelEnd { Completed, Interrupted, Deadline };
 
 // Runs one level; `count` receives its number of candidates, `kept` the
-// number it retains. The front takes the level's candidates only once the
-// level is complete: a level abandoned at any step leaves the search as it
-// was before it.
+// number it retains, `kept_expressions` (when given) those expressions.
+// The front takes the level's candidates only once the level is complete:
+// a level abandoned at any step leaves the search as it was before it.
 LevelEnd run_level(ShardBackend& backend, SearchCoordinator& coordinator, const Poll& poll,
-                   SearchStats* stats, std::uint64_t& count, std::uint64_t& kept) {
+                   SearchStats* stats, std::uint64_t& count, std::uint64_t& kept,
+                   std::vector<Expression>* kept_expressions) {
   const auto stopped = [&](bool progress_showing) {
     if (coordinator.interrupted()) return LevelEnd::Interrupted;
     coordinator.abandon_level(progress_showing);
@@ -53,6 +55,7 @@ LevelEnd run_level(ShardBackend& backend, SearchCoordinator& coordinator, const 
   kept = picked.size();
   if (!enter(LevelStep::Retention)) return stopped(false);
   coordinator.keep_retained(*retained);
+  if (kept_expressions) *kept_expressions = *retained;
   if (!backend.retain(std::move(*retained), poll)) return stopped(false);
   if (coordinator.finds_pairs() && (!enter(LevelStep::Pairs) || !coordinator.find_pairs(poll)))
     return stopped(false);
@@ -77,8 +80,29 @@ Outcome<std::vector<SearchResult>> run_search(SearchData data, std::size_t searc
 
   const std::vector<std::pair<Expression, double>> seeds = backend.seed();
   std::vector<std::uint64_t> level_sizes{0, seeds.size()};
-  if (coordinator.seed(seeds)) {
-    for (std::uint64_t level = 2; level <= config.max_complexity; ++level) {
+  LevelLog* const log = control.checkpoint;
+  bool go_on = false;
+  std::uint64_t first_level = 2;
+  if (log && !log->restored().empty()) {
+    // The engines catch up only when a level is left to run; only the
+    // caller stops them.
+    const std::vector<LevelRecord>& restored = log->restored();
+    go_on = coordinator.restore(restored);
+    first_level = restored.back().level + 1;
+    const Poll caller_stops = [&] { return coordinator.interrupted(); };
+    for (const LevelRecord& r : restored) {
+      if (r.level < 2) continue;
+      level_sizes.push_back(r.retained.size());
+      if (go_on && first_level <= config.max_complexity &&
+          !backend.replay(r.retained, caller_stops))
+        return interrupted();
+    }
+  } else {
+    go_on = coordinator.seed(seeds);
+    if (log) log->append(coordinator.record({}, go_on));
+  }
+  if (go_on) {
+    for (std::uint64_t level = first_level; level <= config.max_complexity; ++level) {
       if (coordinator.interrupted()) return interrupted();
       coordinator.begin_level(level);
       if (coordinator.past_deadline()) {
@@ -90,11 +114,15 @@ Outcome<std::vector<SearchResult>> run_search(SearchData data, std::size_t searc
         return std::move(*error);
       std::uint64_t candidates = 0;
       std::uint64_t kept = 0;
-      const LevelEnd end = run_level(backend, coordinator, poll, control.stats, candidates, kept);
+      std::vector<Expression> retained;
+      const LevelEnd end = run_level(backend, coordinator, poll, control.stats, candidates, kept,
+                                     log ? &retained : nullptr);
       if (end == LevelEnd::Interrupted) return interrupted();
       if (end == LevelEnd::Deadline) break;
       level_sizes.push_back(kept);
-      if (!coordinator.finish_level(candidates, level_sizes.back())) break;
+      const bool next = coordinator.finish_level(candidates, level_sizes.back());
+      if (log) log->append(coordinator.record(std::move(retained), next));
+      if (!next) break;
     }
   }
   if (coordinator.interrupted()) return interrupted();

@@ -53,6 +53,10 @@ class ShardBackend {
                                                              const Poll& poll) = 0;
   // Installs the level's retained expressions.
   [[nodiscard]] virtual bool retain(std::vector<Expression> retained, const Poll& poll) = 0;
+  // A resumed search: generates the next level and installs the retained
+  // expressions an earlier run kept of it, without evaluating it. Called for
+  // the restored levels in order, after seed and before any evaluate.
+  [[nodiscard]] virtual bool replay(std::vector<Expression> retained, const Poll& poll) = 0;
   // Constant refinements run so far, where the backend counts them.
   virtual std::uint64_t refinements() const { return 0; }
   // Threads evaluating on one machine, for the memory estimate.
@@ -84,6 +88,9 @@ class LocalBackend final : public ShardBackend {
   }
   bool retain(std::vector<Expression> retained, const Poll& poll) override {
     return engine_.retain(std::move(retained), poll);
+  }
+  bool replay(std::vector<Expression> retained, const Poll& poll) override {
+    return engine_.generate(poll) && engine_.retain(std::move(retained), poll);
   }
   std::uint64_t refinements() const override { return engine_.refinements(); }
   std::uint64_t workers() const override;

@@ -17,6 +17,7 @@
 
 namespace tov {
 
+class LevelLog;
 class WorkerPool;
 
 // Counters of one search, for benchmarks and diagnostics.
@@ -112,6 +113,12 @@ struct SearchControl {
   // units) thus confirms on the caller's data that the formula answers the
   // caller's question.
   std::optional<AnswerCheck> answer_check;
+  // When set, every completed level is appended to it, and a search it
+  // holds levels of continues after the last of them.
+  LevelLog* checkpoint = nullptr;
+  // Told of a problem the search goes on despite (a checkpoint it cannot
+  // write); null: it is printed to standard error.
+  std::function<void(const std::string& message)> warn;
 };
 
 }  // namespace tov

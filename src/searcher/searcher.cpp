@@ -3,16 +3,35 @@
 
 #include <cmath>
 #include <optional>
+#include <string>
 #include <utility>
 #include <variant>
 
 #include "cluster/distributed.hpp"
 #include "fit/scoring.hpp"
+#include "numeric/decimal.hpp"
 #include "numeric/float_text.hpp"
 #include "ops/registry.hpp"
 #include "units/dimensional_search.hpp"
 
 namespace tov {
+
+namespace {
+
+// The reduction as text: what a checkpoint of a search with units records
+// of them.
+std::string units_digest(const Reduction& units) {
+  std::string text = decimal(units.inputs) + ";";
+  for (const std::vector<std::int64_t>& group : units.groups) {
+    for (const std::int64_t e : group) text += std::to_string(e) + ",";
+    text += ";";
+  }
+  for (const Rational& e : units.monomial)
+    text += std::to_string(e.num()) + "/" + std::to_string(e.den()) + ",";
+  return text;
+}
+
+}  // namespace
 
 Searcher::Searcher(SearchConfig config, SearchControl control, ShardTransport* transport)
     : config_(std::move(config)), control_(std::move(control)), transport_(transport) {}
@@ -31,11 +50,21 @@ Searcher::Run Searcher::run(std::span<const std::vector<double>> rows, std::span
   const SearchConfig searched = with_exit_floor(config, ys, weights);
   Outcome<PreparedData> data = prepare_search_data(rows, ys, weights, searched, control.names);
   if (!data) return {std::move(data.error()), config.max_complexity};
-  return search(std::move(data.value()), searched, std::move(control));
+  CheckpointIdentity identity = search_identity(rows, ys, weights, searched);
+  identity.emplace_back("physical units", "none");
+  return search(std::move(data.value()), searched, std::move(control), identity);
 }
 
-Searcher::Run Searcher::search(PreparedData data, const SearchConfig& config,
-                               SearchControl control) const {
+Searcher::Run Searcher::search(PreparedData data, const SearchConfig& config, SearchControl control,
+                               const CheckpointIdentity& identity) const {
+  std::unique_ptr<CheckpointFile> checkpoint;
+  if (config.checkpoint) {
+    Outcome<std::unique_ptr<CheckpointFile>> opened =
+        CheckpointFile::open(*config.checkpoint, identity, control.warn);
+    if (!opened) return {std::move(opened.error()), config.max_complexity};
+    checkpoint = std::move(opened.value());
+    control.checkpoint = checkpoint.get();
+  }
   SearchEnding ending;
   if (control.ending == nullptr) control.ending = &ending;
   Outcome<std::vector<SearchResult>> outcome =
@@ -56,10 +85,12 @@ Searcher::Run Searcher::run_reduced(std::span<const std::vector<double>> rows,
   const ReducedData& reduced_data = std::get<ReducedData>(reduced);
   const SearchData& caller = data.value();
   const SearchConfig searched = with_exit_floor(config, reduced_data.targets, weights);
+  CheckpointIdentity identity = search_identity(rows, ys, weights, searched);
+  identity.emplace_back("physical units", units_digest(units));
   const auto search_reduced = [&](SearchControl control) {
     Run r = search(
         split_rows(to_search_data(reduced_data.rows, reduced_data.targets, weights), searched),
-        searched, std::move(control));
+        searched, std::move(control), identity);
     if (r.outcome)
       r.outcome = results_in_inputs(std::move(r.outcome.value()), units, caller, config);
     return r;

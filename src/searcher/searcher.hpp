@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "cluster/checkpoint.hpp"
 #include "config/search_config.hpp"
 #include "result/search_error.hpp"
 #include "result/search_result.hpp"
@@ -61,8 +62,10 @@ class Searcher {
   };
   Run run(std::span<const std::vector<double>> rows, std::span<const double> ys,
           std::span<const double> weights, const SearchConfig& config, SearchControl control) const;
-  // The search of checked data.
-  Run search(PreparedData data, const SearchConfig& config, SearchControl control) const;
+  // The search of checked data, with the checkpoint of `identity` when the
+  // configuration names one.
+  Run search(PreparedData data, const SearchConfig& config, SearchControl control,
+             const CheckpointIdentity& identity) const;
   // `config` with the exit tolerance of named constants for targets `ys`.
   SearchConfig with_exit_floor(const SearchConfig& config, std::span<const double> ys,
                                std::span<const double> weights) const;

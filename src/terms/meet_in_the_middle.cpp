@@ -538,9 +538,7 @@ MeetInTheMiddle::MeetInTheMiddle(const SearchData& searched, const SearchConfig&
 
 MeetInTheMiddle::~MeetInTheMiddle() = default;
 
-std::vector<FrontEntry> MeetInTheMiddle::after_level(std::span<const Expression> retained,
-                                                     const ParallelFor& parallel,
-                                                     const std::function<bool()>& stop) {
+std::array<std::size_t, kClasses> MeetInTheMiddle::file(std::span<const Expression> retained) {
   State& s = *state_;
   for (std::vector<Half>& list : s.halves)
     for (Half& h : list) h.fresh = false;
@@ -553,7 +551,21 @@ std::vector<FrontEntry> MeetInTheMiddle::after_level(std::span<const Expression>
   }
   for (const Expression& e : retained)
     for (const Class c : {kScale, kAffine}) s.offer(e, c);
-  s.unite(first);
+  return first;
+}
+
+void MeetInTheMiddle::replay(std::span<const Expression> retained) {
+  State& s = *state_;
+  s.unite(file(retained));
+  s.forget_full_values();
+  s.settle();
+}
+
+std::vector<FrontEntry> MeetInTheMiddle::after_level(std::span<const Expression> retained,
+                                                     const ParallelFor& parallel,
+                                                     const std::function<bool()>& stop) {
+  State& s = *state_;
+  s.unite(file(retained));
 
   const std::span<const double> y = s.data.targets;
   std::vector<Hit> hits;

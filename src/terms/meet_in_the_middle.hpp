@@ -37,6 +37,7 @@
 // order; the refinements may run in parallel and are gathered in order.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -76,6 +77,9 @@ class MeetInTheMiddle {
   std::vector<FrontEntry> after_level(std::span<const Expression> retained,
                                       const ParallelFor& parallel,
                                       const std::function<bool()>& stop);
+  // Files a completed level's retained formulas as after_level does, without
+  // the lookup: a resumed search rebuilds the index level by level.
+  void replay(std::span<const Expression> retained);
 
   // A query and the halves it hits, for tests: the positions of the halves
   // (in filing order) within the tolerance of `values` (real parts on the
@@ -88,6 +92,9 @@ class MeetInTheMiddle {
 
  private:
   struct State;
+  // Files `retained` (the variables first, once); the sizes of both
+  // classes before them.
+  std::array<std::size_t, 2> file(std::span<const Expression> retained);
   std::unique_ptr<State> state_;
 };
 

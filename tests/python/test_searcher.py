@@ -21,6 +21,7 @@ KEYWORD_SETTINGS = [
     "term_pool",
     "constants",
     "meet_in_the_middle",
+    "checkpoint",
 ]
 XS = [1.0, 2.0, 3.0, 4.0]
 YS = [3.5, 5.0, 7.5, 11.0]

@@ -77,6 +77,7 @@ Completion sample_completion() {
 std::uint64_t other(std::uint64_t v) { return v + 7; }
 double other(double v) { return v == 0.25 ? 0.5 : 0.25; }
 bool other(bool v) { return !v; }
+std::string other(const std::string& v) { return v + "x"; }
 template <class T>
 std::optional<T> other(const std::optional<T>& v) {
   if (v) return std::nullopt;
@@ -96,12 +97,36 @@ const std::vector<Kind> kKinds = {
     {MessageKind::Summary, [](std::string_view m) { return encode(decode_summary(m)); }},
     {MessageKind::Plan, [](std::string_view m) { return encode(decode_plan(m)); }},
     {MessageKind::Completion, [](std::string_view m) { return encode(decode_completion(m)); }},
+    {MessageKind::CheckpointHeader,
+     [](std::string_view m) { return encode(decode_checkpoint_header(m)); }},
+    {MessageKind::CheckpointLevel,
+     [](std::string_view m) { return encode(decode_level_record(m)); }},
+    {MessageKind::CheckpointEnd,
+     [](std::string_view m) { return encode(decode_checkpoint_end(m)); }},
 };
 
 const Kind& kind_of(MessageKind kind) {
   for (const Kind& k : kKinds)
     if (k.kind == kind) return k;
   throw std::logic_error("no such kind");
+}
+
+LevelRecord sample_record() {
+  LevelRecord r;
+  r.level = 3;
+  r.end = AfterLevel::Callback;
+  r.retained = {sample_expression(), make_var_leaf(1)};
+  r.pairs = {{kNaNWithPayload, make_param_leaf()}};
+  r.front = {{0.5, make_var_leaf(0)}, {-0.0, sample_expression()}};
+  r.report = {3, 40, 2, 0.125, 0.5, "x0"};
+  return r;
+}
+
+LevelRecord first_record() {
+  LevelRecord r;
+  r.level = 1;
+  r.report.level = 1;
+  return r;
 }
 
 struct Sample {
@@ -129,6 +154,11 @@ std::vector<Sample> samples() {
       {MessageKind::Plan, encode(BeamPlan{})},
       {MessageKind::Completion, encode(sample_completion())},
       {MessageKind::Completion, encode(Completion{})},
+      {MessageKind::CheckpointHeader, encode(CheckpointHeader{1, "sig", {{"a", "1"}, {"", ""}}})},
+      {MessageKind::CheckpointHeader, encode(CheckpointHeader{})},
+      {MessageKind::CheckpointLevel, encode(sample_record())},
+      {MessageKind::CheckpointLevel, encode(first_record())},
+      {MessageKind::CheckpointEnd, encode(CheckpointEnd{4, 0x0123456789abcdef})},
   };
 }
 
@@ -208,7 +238,7 @@ TEST(Wire, AMessageOfAnotherKindIsRefused) {
 
 TEST(Wire, AMessageOfAnotherVersionIsRefused) {
   for (const Sample& s : samples()) {
-    for (const std::uint32_t version : {0u, kFormatVersion + 1, 0xFFFFFFFFu}) {
+    for (const std::uint32_t version : {0u, kFormatVersion - 1, kFormatVersion + 1, 0xFFFFFFFFu}) {
       std::string message = s.message;
       for (int i = 0; i < 4; ++i) message[4 + i] = static_cast<char>((version >> (8 * i)) & 0xFF);
       try {

@@ -37,6 +37,11 @@ class InProcessTransport final : public ShardTransport {
     return out;
   }
 
+  bool resume(std::vector<std::string> retained) override {
+    retained_ = std::move(retained);
+    return true;
+  }
+
   std::optional<std::vector<std::string>> complete(std::size_t level, const std::string& plan,
                                                    const Poll&) override {
     std::vector<std::string> out;
