@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test suite:
 #   1. formatting check (clang-format) and the layout check (tools/check_layout.py),
-#   2. C++ unit tests (GoogleTest through CTest), built with the benchmark
-#      programs and warnings as errors, and the math equivalence tests again
-#      with glibc's other build of exp and log,
+#   2. the Python module built and installed as it ships, and in its build
+#      tree the C++ unit tests (GoogleTest through CTest) and the benchmark
+#      programs, all with warnings as errors; the math equivalence tests
+#      again with glibc's other build of exp and log,
 #   3. the same C++ tests under AddressSanitizer and UndefinedBehaviorSanitizer,
 #   4. the Python tests against the installed module,
 #   5. the documentation: the examples' recorded output and the site
@@ -44,18 +45,20 @@ git ls-files -- 'src/*.cpp' 'src/*.hpp' 'tests/*.cpp' 'tests/*.hpp' 'benchmarks/
 # Every include points down the floors of src/.
 "$PYTHON" tools/check_layout.py
 
-step "C++ unit tests"
-# The benchmark programs are built too, so that they cannot rot, and the
-# project's own code must compile without a warning.
-cmake -S . -B build/cpp -G Ninja -DTOV_SR_BUILD_TESTS=ON -DTOV_SR_BUILD_PYTHON=OFF \
-  -DTOV_SR_BUILD_BENCHMARKS=ON -DTOV_SR_WERROR=ON >/dev/null
-cmake --build build/cpp -j "$JOBS"
-ctest --test-dir build/cpp --output-on-failure -j "$JOBS"
+step "Installing the Python module, with the C++ unit tests"
+# The module is built as it ships (in build/native, the build tree of
+# pyproject.toml, which tools/build_wheel.sh reuses) and installed. The
+# C++ tests and the benchmark programs, built so that they cannot rot, share
+# its tree, so the core is compiled once; all of it without a warning.
+"$PYTHON" -m pip install -q --disable-pip-version-check --no-build-isolation \
+  -C cmake.define.TOV_SR_WERROR=ON -C cmake.define.TOV_SR_BUILD_TESTS=ON \
+  -C cmake.define.TOV_SR_BUILD_BENCHMARKS=ON .
+ctest --test-dir build/native --output-on-failure -j "$JOBS"
 
 step "Math equivalence tests with glibc's SSE2 exp and log"
 # The vector routines must switch themselves off where they do not match the
 # library build in use, and every fast path must still equal the plain one.
-GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2,-FMA build/cpp/tov_sr_tests --gtest_brief=1 \
+GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2,-FMA build/native/tov_sr_tests --gtest_brief=1 \
   --gtest_filter='Vector*:FastPaths*:RealShortcuts*:KernelShortcuts*:Search.VectorRoutinesChangeNoResult'
 
 if [ "${TOV_SR_QUICK:-0}" != 1 ]; then
@@ -67,11 +70,6 @@ if [ "${TOV_SR_QUICK:-0}" != 1 ]; then
   cmake --build build/sanitize -j "$JOBS"
   ctest --test-dir build/sanitize --output-on-failure -j "$JOBS"
 fi
-
-step "Installing the Python module"
-# Built as it ships, and like the C++ targets without a warning.
-"$PYTHON" -m pip install -q --disable-pip-version-check --no-build-isolation \
-  -C cmake.define.TOV_SR_WERROR=ON .
 
 step "Python tests"
 # Run from outside the source tree so the installed module is the one tested.
