@@ -9,20 +9,7 @@ import random
 import pytest
 import tov_sr
 from conftest import run_python
-
-
-def quiet(**settings):
-    return tov_sr.Searcher(verbose=False, **settings)
-
-
-def observed(results):
-    results = results if isinstance(results, list) else [results]
-    return [(r.formula, r.complexity, r.error.hex(), r.parameters) for r in results]
-
-
-def sample(ranges, n, seed):
-    rng = random.Random(seed)
-    return [[rng.uniform(lo, hi) for lo, hi in ranges] for _ in range(n)]
+from test_units import observed, quiet, sample
 
 
 # Distances in km, times in h, speeds in m/s: v = d / t / 3.6.
